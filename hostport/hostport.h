@@ -1,0 +1,78 @@
+// Host port setup: recognition of the machine's parallel port hardware
+// (Super I/O chips, a PCI function, chipsets, PS/2 system boards, laptop
+// chipsets) and switching its port into EPP or bidirectional mode.
+#ifndef HOSTPORT_HOSTPORT_H
+#define HOSTPORT_HOSTPORT_H
+
+#include <stdint.h>
+
+struct HostChipStateRecord {
+    uint8_t NsChipFound;
+    uint16_t NsIndexPort;
+    uint8_t NsSavedPtr;
+    uint8_t NsSavedPcr;
+    uint8_t WinbondChipFound;
+    uint8_t PciPresent;
+    uint8_t PciChipFound;
+    uint8_t HostHasEpp;
+    uint8_t HostEcrUsable;
+};
+
+struct CmosWindowStateRecord {
+    uint8_t State;  // 0xFF not probed, 0 absent, 1 present and switched to EPP
+    uint8_t Unlocked;
+    uint8_t SavedValue;
+};
+
+struct MachineSwitchStateRecord {
+    uint8_t Ps2Machine;
+    uint8_t Ps2ExtendedRequest;
+    uint8_t Ps2PrepDone;
+    uint8_t Ps2Saved;
+    uint8_t Ps2SavedPos;
+    uint8_t LaptopOpenWorked;
+    uint8_t LaptopRestored;
+    uint8_t LatchAtAE;
+    uint16_t PowerRegSaved;
+};
+
+extern HostChipStateRecord HostChipState;
+extern CmosWindowStateRecord CmosWindowState;
+extern MachineSwitchStateRecord MachineSwitchState;
+
+void HostPortStateReset(void);
+
+// Super I/O detection and enhanced-mode enabling.
+bool MachinePortSetup(uint16_t port);
+bool ProbeSmcChip(void);
+bool ProbeNsChip(uint16_t port);
+bool ProbeWinbondChip(uint16_t port);
+bool ProbePciChip(uint16_t port);
+void NsSetPrinterMode(uint8_t bits);
+void NsRestore(uint16_t indexPort);
+bool PicAliasAt23(void);
+
+// EPP host selection.
+uint8_t SelectEppHost(void);
+bool TryDirectEpp(void);
+bool TryChipEpp(void);
+bool PrepareEppCheck(void);
+bool PrepareChipEppCheck(void);
+bool VerifyEpp(uint16_t port);
+bool CompareEppCycle(uint16_t port, uint8_t reg);
+
+// PS/2 and laptop chipset switches.
+bool MachineChipsetCheck(uint16_t port, uint8_t* kind);
+bool MachineExtendedSwitch(uint16_t port, uint8_t* kind);
+bool LaptopChipsetSelect(uint16_t port);
+bool LaptopChipsetRestore(void);
+void LaptopChipsetBidir(void);
+bool Ps2Detect(void);
+bool Ps2PortPreparation(uint16_t port);
+void Ps2BidirEnable(uint16_t port, uint8_t* kind);
+void Ps2SaveState(void);
+void Ps2AltSetting(void);
+void Ps2RestoreState(void);
+void FastBusSwitch(void);
+
+#endif  // HOSTPORT_HOSTPORT_H
