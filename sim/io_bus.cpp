@@ -77,18 +77,56 @@ uint8_t IoBus::in8(uint16_t port)
     return value;
 }
 
-uint16_t IoBus::in16(uint16_t port)
+// A wide access goes to one device when it decodes every byte of it;
+// otherwise each byte lane goes to whichever device decodes that address
+// (all ones where none does), as on a real ISA bus. It is one bus cycle
+// either way.
+uint32_t IoBus::readWide(uint16_t port, int width)
 {
     IoDevice* device = find(port);
-    uint16_t value = device ? device->read16(port) : 0xFFFF;
+    bool whole = device != nullptr;
+    for (int i = 1; whole && i < width; ++i)
+        whole = device->decodes(static_cast<uint16_t>(port + i));
+    if (whole) return width == 2 ? device->read16(port) : device->read32(port);
+    uint32_t value = 0;
+    for (int i = 0; i < width; ++i) {
+        uint16_t at = static_cast<uint16_t>(port + i);
+        IoDevice* lane = find(at);
+        uint32_t byte = lane ? lane->read8(at) : 0xFF;
+        value |= byte << (8 * i);
+    }
+    return value;
+}
+
+void IoBus::writeWide(uint16_t port, int width, uint32_t value)
+{
+    IoDevice* device = find(port);
+    bool whole = device != nullptr;
+    for (int i = 1; whole && i < width; ++i)
+        whole = device->decodes(static_cast<uint16_t>(port + i));
+    if (whole) {
+        if (width == 2)
+            device->write16(port, static_cast<uint16_t>(value));
+        else
+            device->write32(port, value);
+        return;
+    }
+    for (int i = 0; i < width; ++i) {
+        uint16_t at = static_cast<uint16_t>(port + i);
+        if (IoDevice* lane = find(at)) lane->write8(at, static_cast<uint8_t>(value >> (8 * i)));
+    }
+}
+
+uint16_t IoBus::in16(uint16_t port)
+{
+    uint16_t value = static_cast<uint16_t>(readWide(port, 2));
     note(port, 2, false, value);
     return value;
 }
 
 uint32_t IoBus::in32(uint16_t port)
 {
-    IoDevice* device = find(port);
-    uint32_t value = device ? device->read32(port) : 0xFFFFFFFFu;
+    uint32_t value = readWide(port, 4);
     note(port, 4, false, value);
     return value;
 }
@@ -102,13 +140,13 @@ void IoBus::out8(uint16_t port, uint8_t value)
 void IoBus::out16(uint16_t port, uint16_t value)
 {
     note(port, 2, true, value);
-    if (IoDevice* device = find(port)) device->write16(port, value);
+    writeWide(port, 2, value);
 }
 
 void IoBus::out32(uint16_t port, uint32_t value)
 {
     note(port, 4, true, value);
-    if (IoDevice* device = find(port)) device->write32(port, value);
+    writeWide(port, 4, value);
 }
 
 void IoBus::disableInterrupts()

@@ -96,6 +96,8 @@ public:
 
 private:
     IoDevice* find(uint16_t port) const;
+    uint32_t readWide(uint16_t port, int width);
+    void writeWide(uint16_t port, int width, uint32_t value);
     void note(uint16_t port, uint8_t width, bool write, uint32_t value);
 
     Clock& clock_;
