@@ -1,0 +1,613 @@
+// The simulated ATA drive, driven as an ATA host drives it: task file
+// writes, status polls, data words, with virtual time advancing 1 us per
+// register access as it does on the bus.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+#include "sim/ata_drive.h"
+
+using namespace sim;
+
+namespace {
+
+struct Host {
+    explicit Host(const std::string& preset, uint64_t sectors = 0, bool medium = true)
+        : config(drivePreset(preset)),
+          image(DiskImage::inMemory(sectors ? sectors : config.defaultImageBytes / kSectorBytes)),
+          drive(clock, config, medium ? image.get() : nullptr) {}
+
+    uint8_t rd(uint8_t reg) { clock.advance(kMicrosecond); return drive.readRegister(reg); }
+    void wr(uint8_t reg, uint8_t v) { clock.advance(kMicrosecond); drive.writeRegister(reg, v); }
+    uint8_t alt() { return rd(kAtaAltStatusDeviceControl); }
+    uint8_t error() { return rd(kAtaErrorFeatures); }
+
+    void command(uint8_t op, uint8_t count = 0, uint8_t sector = 0, uint16_t cyl = 0, uint8_t dh = 0xA0,
+                 uint8_t features = 0)
+    {
+        wr(1, features);
+        wr(2, count);
+        wr(3, sector);
+        wr(4, static_cast<uint8_t>(cyl));
+        wr(5, static_cast<uint8_t>(cyl >> 8));
+        wr(6, dh);
+        wr(7, op);
+    }
+    void lbaCommand(uint8_t op, uint32_t lba, uint8_t count)
+    {
+        command(op, count, static_cast<uint8_t>(lba), static_cast<uint16_t>(lba >> 8),
+                static_cast<uint8_t>(0xE0 | ((lba >> 24) & 0x0F)));
+    }
+    // Polls alternate status until BSY clears; false after the limit.
+    bool waitNotBusy(Nanoseconds limit = 100 * kMillisecond)
+    {
+        for (Nanoseconds end = clock.now() + limit; clock.now() < end; clock.advance(10 * kMicrosecond))
+            if (!(alt() & kStatusBsy)) return true;
+        return false;
+    }
+    bool waitInterrupt(Nanoseconds limit = 100 * kMillisecond)
+    {
+        for (Nanoseconds end = clock.now() + limit; clock.now() < end; clock.advance(10 * kMicrosecond))
+            if (drive.interruptRequest()) return true;
+        return false;
+    }
+    // Non-data command to its end: the status register value.
+    uint8_t run(uint8_t op, uint8_t count = 0, uint8_t sector = 0, uint16_t cyl = 0, uint8_t dh = 0xA0,
+                uint8_t features = 0)
+    {
+        command(op, count, sector, cyl, dh, features);
+        EXPECT_TRUE(waitInterrupt()) << "no INTRQ for command " << int(op);
+        return rd(7);
+    }
+    std::vector<uint8_t> readWords(size_t bytes)
+    {
+        std::vector<uint8_t> out;
+        for (size_t i = 0; i < bytes / 2; ++i) {
+            uint16_t w = drive.readData();
+            out.push_back(static_cast<uint8_t>(w));
+            out.push_back(static_cast<uint8_t>(w >> 8));
+        }
+        return out;
+    }
+    void writeWords(const uint8_t* data, size_t bytes)
+    {
+        for (size_t i = 0; i < bytes; i += 2) drive.writeData(static_cast<uint16_t>(data[i] | (data[i + 1] << 8)));
+    }
+    // PIO in: INTRQ and DRQ before each block of blockSectors.
+    std::vector<uint8_t> readData(uint32_t sectors, uint32_t blockSectors = 1)
+    {
+        std::vector<uint8_t> all;
+        for (uint32_t done = 0; done < sectors; done += blockSectors) {
+            EXPECT_TRUE(waitInterrupt()) << "no INTRQ before block at " << done;
+            EXPECT_EQ(rd(7) & (kStatusBsy | kStatusDrq), kStatusDrq);
+            auto block = readWords(std::min(blockSectors, sectors - done) * kSectorBytes);
+            all.insert(all.end(), block.begin(), block.end());
+        }
+        return all;
+    }
+    // PIO out: DRQ for the first block, INTRQ after each.
+    void writeData(const std::vector<uint8_t>& data, uint32_t blockSectors = 1)
+    {
+        uint32_t sectors = static_cast<uint32_t>(data.size() / kSectorBytes);
+        ASSERT_TRUE(waitNotBusy());
+        for (uint32_t done = 0; done < sectors; done += blockSectors) {
+            ASSERT_TRUE(rd(7) & kStatusDrq) << "no DRQ for block at " << done;
+            uint32_t n = std::min(blockSectors, sectors - done);
+            writeWords(&data[size_t(done) * kSectorBytes], size_t(n) * kSectorBytes);
+            ASSERT_TRUE(waitInterrupt()) << "no INTRQ after block at " << done;
+        }
+    }
+
+    Clock clock;
+    DriveConfig config;
+    std::unique_ptr<DiskImage> image;
+    AtaDrive drive;
+};
+
+std::vector<uint8_t> pattern(uint32_t sectors, uint8_t seed)
+{
+    std::vector<uint8_t> d(size_t(sectors) * kSectorBytes);
+    for (size_t i = 0; i < d.size(); ++i) d[i] = static_cast<uint8_t>(seed + i * 7 + i / 512);
+    return d;
+}
+
+std::array<uint16_t, 256> identify(Host& h, uint8_t endStatus = 0x50)
+{
+    h.command(0xEC, 1);
+    auto bytes = h.readData(1);
+    EXPECT_EQ(h.rd(7), endStatus);
+    std::array<uint16_t, 256> w{};
+    for (int i = 0; i < 256; ++i) w[i] = static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    return w;
+}
+
+std::string model(const std::array<uint16_t, 256>& w)
+{
+    std::string s;
+    for (int i = 27; i <= 46; ++i) {
+        s += char(w[i] >> 8);
+        s += char(w[i] & 0xFF);
+    }
+    return s;
+}
+
+}  // namespace
+
+// ---- IDENTIFY ----
+
+struct IdentifyCase {
+    const char* preset;
+    const char* modelPrefix;
+    uint16_t word0, c, h, s;
+    bool lba;
+    uint32_t total;  // words 60-61
+    uint16_t w127;
+};
+
+class IdentifyWords : public ::testing::TestWithParam<IdentifyCase> {};
+
+TEST_P(IdentifyWords, ReportPresetGeometryAndFeatures)
+{
+    const auto& p = GetParam();
+    Host h(p.preset);
+    auto w = identify(h);
+    std::string m = model(w);
+    EXPECT_EQ(m.size(), 40u);
+    EXPECT_EQ(m.rfind(p.modelPrefix, 0), 0u) << m;
+    EXPECT_EQ(m.back(), ' ');  // padded with spaces
+    EXPECT_EQ(w[0], p.word0);
+    EXPECT_EQ(w[1], p.c);
+    EXPECT_EQ(w[3], p.h);
+    EXPECT_EQ(w[6], p.s);
+    EXPECT_EQ((w[49] >> 9) & 1, p.lba ? 1 : 0);
+    EXPECT_EQ(w[54], p.c);  // current = default before INITIALIZE DEVICE PARAMETERS
+    EXPECT_EQ(w[55], p.h);
+    EXPECT_EQ(w[56], p.s);
+    EXPECT_EQ(uint32_t(w[60]) | (uint32_t(w[61]) << 16), p.total);
+    EXPECT_EQ(w[127] & 1, p.w127);
+    EXPECT_EQ(w[47] & 0xFF, h.config.maxMultiple);
+    EXPECT_EQ(h.drive.violations().total(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Presets, IdentifyWords,
+                         ::testing::Values(IdentifyCase{"fixed", "NIMB SimDisk", 0x0040, 130, 16, 63, true, 131072, 0},
+                                           IdentifyCase{"iota", "Iota Memories 42", 0x0080, 768, 8, 32, true, 196608, 1},
+                                           IdentifyCase{"conner", "Conner Periph", 0x0040, 653, 2, 32, false, 0, 0},
+                                           IdentifyCase{"syquest", "SyQuest", 0x0080, 130, 16, 63, true, 131072, 0},
+                                           IdentifyCase{"removable", "NIMB", 0x0080, 130, 16, 63, true, 131072, 1},
+                                           IdentifyCase{"chs", "NIMB", 0x0040, 980, 10, 17, false, 0, 0}));
+
+TEST(SimAtaDrive, RemovableWithoutCartridgeIdentifiesZeroGeometry)
+{
+    Host h("iota", 0, false);
+    auto w = identify(h);
+    EXPECT_EQ(w[3], 0);
+    EXPECT_EQ(w[55], 0);
+    EXPECT_EQ(w[60] | w[61], 0);
+}
+
+// ---- data round trips ----
+
+TEST(SimAtaDrive, LbaWriteThenReadRoundTripsThroughTheImage)
+{
+    Host h("fixed");
+    auto data = pattern(3, 0x11);
+    h.lbaCommand(0x30, 70000, 3);
+    h.writeData(data);
+    EXPECT_EQ(h.rd(7), 0x50);
+    EXPECT_EQ(h.image->read(70000, 3), data);
+
+    h.lbaCommand(0x20, 70000, 3);
+    EXPECT_EQ(h.readData(3), data);
+    EXPECT_EQ(h.rd(7), 0x50);
+    EXPECT_FALSE(h.drive.interruptRequest());  // no INTRQ after the last read block
+    EXPECT_EQ(h.rd(2), 0);                     // registers: last sector moved, count 0
+    EXPECT_EQ(h.rd(3), (70002) & 0xFF);
+    EXPECT_EQ(h.rd(4), (70002 >> 8) & 0xFF);
+    EXPECT_EQ(h.drive.violations().total(), 0u);
+}
+
+TEST(SimAtaDrive, ChsUsesTheGeometryOfInitializeDeviceParameters)
+{
+    Host h("conner");
+    EXPECT_EQ(h.run(0x91, 17, 0, 0, 0x00 | 3), 0x50);  // 4 heads, 17 sectors, bits 7/5 clear
+    auto w = identify(h);
+    EXPECT_EQ(w[54], 615);
+    EXPECT_EQ(w[55], 4);
+    EXPECT_EQ(w[56], 17);
+
+    auto data = pattern(2, 0x5A);
+    h.command(0x30, 2, 5, 1, 0xA2);  // cylinder 1, head 2, sector 5: (1*4+2)*17+4
+    h.writeData(data);
+    EXPECT_EQ(h.image->read(106, 2), data);
+    h.command(0x20, 2, 5, 1, 0xA2);
+    EXPECT_EQ(h.readData(2), data);
+
+    EXPECT_EQ(h.run(0x20, 1, 18, 0, 0xA0), 0x51);  // sector 18 of 17
+    EXPECT_EQ(h.error(), kErrorIdnf);
+    EXPECT_EQ(h.run(0x20, 1, 1, 615, 0xA0), 0x51);  // cylinder past the end
+    EXPECT_EQ(h.error(), kErrorIdnf);
+}
+
+TEST(SimAtaDrive, FileImageWritesReachTheFileAtOnce)
+{
+    std::string path = ::testing::TempDir() + "sim_ata_drive_" + std::to_string(::getpid()) + ".img";
+    std::remove(path.c_str());
+    Clock clock;
+    auto image = DiskImage::openFile(path, 2048);
+    ASSERT_EQ(image->sectorCount(), 2048u);
+    AtaDrive drive(clock, drivePreset("fixed"), image.get());
+    auto data = pattern(1, 0x3C);
+    drive.writeRegister(2, 1);
+    drive.writeRegister(3, 9);
+    drive.writeRegister(4, 0);
+    drive.writeRegister(5, 0);
+    drive.writeRegister(6, 0xE0);
+    drive.writeRegister(7, 0x30);
+    clock.advance(kMillisecond);
+    for (size_t i = 0; i < data.size(); i += 2) drive.writeData(static_cast<uint16_t>(data[i] | (data[i + 1] << 8)));
+    clock.advance(10 * kMillisecond);
+    ASSERT_EQ(drive.readRegister(7), 0x50);
+
+    std::ifstream file(path, std::ios::binary);  // the drive still holds it open
+    std::vector<uint8_t> onDisk(512);
+    file.seekg(9 * 512);
+    file.read(reinterpret_cast<char*>(onDisk.data()), 512);
+    EXPECT_EQ(onDisk, data);
+    image.reset();
+    EXPECT_EQ(DiskImage::openFile(path, 1)->sectorCount(), 2048u);  // reopened, not recreated
+    EXPECT_EQ(DiskImage::openFile(path, 1)->read(9, 1), data);
+    std::remove(path.c_str());
+}
+
+// ---- multiple mode ----
+
+TEST(SimAtaDrive, MultipleModeNeedsSetMultipleAndMovesWholeBlocks)
+{
+    Host h("fixed");
+    EXPECT_EQ(h.run(0xC4, 1, 0, 0, 0xE0), 0x51);
+    EXPECT_EQ(h.error(), kErrorAbrt);
+    EXPECT_EQ(h.run(0xC6, 3), 0x51);   // not a power of two
+    EXPECT_EQ(h.run(0xC6, 32), 0x51);  // above word 47
+    EXPECT_EQ(h.run(0xC6, 16), 0x50);
+    EXPECT_EQ(h.drive.multipleCount(), 16);
+
+    auto data = pattern(20, 0x77);
+    h.image->write(500, 20, data.data());
+    uint64_t before = h.drive.interruptCount();
+    h.lbaCommand(0xC4, 500, 20);
+    EXPECT_EQ(h.readData(20, 16), data);  // a block of 16, then one of 4
+    EXPECT_EQ(h.drive.interruptCount() - before, 2u);
+    EXPECT_EQ(h.rd(7), 0x50);
+
+    before = h.drive.interruptCount();
+    auto other = pattern(20, 0x21);
+    h.lbaCommand(0xC5, 600, 20);
+    h.writeData(other, 16);
+    EXPECT_EQ(h.drive.interruptCount() - before, 2u);  // after each block, none before the first
+    EXPECT_EQ(h.image->read(600, 20), other);
+    EXPECT_EQ(h.drive.violations().total(), 0u);
+}
+
+TEST(SimAtaDrive, SectorCountZeroMeans256)
+{
+    Host h("fixed");
+    h.lbaCommand(0x20, 0, 0);
+    EXPECT_EQ(h.readData(256).size(), 256u * 512u);
+    EXPECT_EQ(h.rd(7), 0x50);
+}
+
+// ---- removable media ----
+
+TEST(SimAtaDrive, MediaStatusReportsChangeWriteProtectAndNoMedium)
+{
+    Host h("removable");
+    EXPECT_EQ(h.run(0xEF, 0, 0, 0, 0xA0, 0x95), 0x50);
+    EXPECT_TRUE(h.drive.mediaStatusEnabled());
+    EXPECT_EQ(h.run(0xDA), 0x50);
+    EXPECT_EQ(h.error(), 0);
+
+    h.drive.insertMedium(DiskImage::inMemory(4096), true);
+    EXPECT_EQ(h.run(0xDA), 0x51);
+    EXPECT_EQ(h.error(), kErrorMc | kErrorWp);
+    EXPECT_EQ(h.run(0xDA), 0x51);
+    EXPECT_EQ(h.error(), kErrorWp);  // MC reported once
+    EXPECT_EQ(h.run(0x30, 1, 1, 0, 0xE0) & kStatusDrq, 0);  // write refused before DRQ
+    EXPECT_EQ(h.error(), kErrorWp);
+
+    h.drive.pressEjectButton();  // with notification: a request, not an eject
+    EXPECT_TRUE(h.drive.mediumPresent());
+    EXPECT_EQ(h.run(0xDA), 0x51);
+    EXPECT_EQ(h.error(), kErrorWp | kErrorMcr);
+
+    h.drive.setWriteProtected(false);
+    EXPECT_EQ(h.run(0xED), 0x00);  // ejected: neither ready nor seek complete
+    EXPECT_FALSE(h.drive.mediumPresent());
+    EXPECT_EQ(h.run(0xDA), 0x01);
+    EXPECT_EQ(h.error(), kErrorNm);
+}
+
+TEST(SimAtaDrive, WithoutNotificationTheNextCommandReportsTheChange)
+{
+    Host h("syquest");
+    auto cartridge = DiskImage::inMemory(8192);
+    h.drive.insertMedium(*cartridge);
+    EXPECT_EQ(h.run(0xE1), 0x50);  // not a media access: no report
+    for (int i = 0; i < 2; ++i) {                // reported until acknowledged
+        EXPECT_EQ(h.run(0x20, 1, 1, 0, 0xA0), 0x51);
+        EXPECT_EQ(h.error(), kErrorMc);
+    }
+    EXPECT_EQ(h.run(0xDB), 0x50);
+    h.command(0x20, 1, 1, 0, 0xA0);
+    h.readData(1);
+    EXPECT_EQ(h.rd(7), 0x50);
+
+    EXPECT_EQ(h.run(0xDE), 0x50);
+    h.drive.pressEjectButton();  // locked: a request, reported once
+    EXPECT_EQ(h.run(0x10), 0x51);
+    EXPECT_EQ(h.error(), kErrorMcr);
+    EXPECT_EQ(h.run(0xED), 0x51);  // door locked
+    EXPECT_EQ(h.error(), kErrorAbrt);
+    EXPECT_EQ(h.run(0xDF), 0x50);
+    h.drive.pressEjectButton();  // unlocked: ejects, the drive stays ready
+    EXPECT_FALSE(h.drive.mediumPresent());
+    EXPECT_EQ(h.run(0x20, 1, 1, 0, 0xA0), 0x51);
+    EXPECT_EQ(h.error(), kErrorNm);
+    EXPECT_EQ(h.run(0xEF, 0, 0, 0, 0xA0, 0x95), 0x51);  // no notification on this drive
+    EXPECT_EQ(h.run(0xC0, 0, 0, 0, 0xA0, 0x50), 0x50);  // vendor command
+    EXPECT_EQ(h.drive.vendorSetting(), 0x50);
+}
+
+TEST(SimAtaDrive, FixedDiskAbortsRemovableCommands)
+{
+    Host h("fixed");
+    for (uint8_t op : {0xDA, 0xDB, 0xDC, 0xDE, 0xDF, 0xED, 0xC0, 0x99}) {
+        EXPECT_EQ(h.run(op), 0x51) << int(op);
+        EXPECT_EQ(h.error(), kErrorAbrt) << int(op);
+    }
+    EXPECT_EQ(h.run(0xEF, 0, 0, 0, 0xA0, 0x95), 0x51);
+}
+
+// ---- faults ----
+
+struct FaultCase {
+    SectorFault kind;
+    uint8_t status;  // after the command (or at the DRQ with data)
+    uint8_t error;
+};
+
+class SectorFaults : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(SectorFaults, ReadEndsAtTheSectorInError)
+{
+    const auto& p = GetParam();
+    Host h("fixed");
+    h.drive.faults().addSector(101, p.kind);
+    h.lbaCommand(0x20, 100, 3);
+    h.readData(1);  // sector 100 is good
+    ASSERT_TRUE(h.waitInterrupt());
+    EXPECT_EQ(h.rd(7), p.status);
+    EXPECT_EQ(h.error(), p.error);
+    if (p.status & kStatusDrq) {
+        h.readWords(512);
+        EXPECT_EQ(h.rd(7), 0x51);  // ended after the bad block
+    }
+    EXPECT_EQ(h.rd(3), 101);  // the sector in error
+    EXPECT_EQ(h.rd(2), 2);    // sectors not moved
+    EXPECT_EQ(h.drive.violations().total(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SectorFaults,
+                         ::testing::Values(FaultCase{SectorFault::Uncorrectable, 0x51, kErrorUnc},
+                                           FaultCase{SectorFault::UncorrectableWithData, 0x59, kErrorUnc},
+                                           FaultCase{SectorFault::IdNotFound, 0x51, kErrorIdnf},
+                                           FaultCase{SectorFault::AddressMarkNotFound, 0x51, kErrorAmnf},
+                                           FaultCase{SectorFault::BadBlock, 0x51, kErrorBbk}));
+
+TEST(SimAtaDrive, CorrectedDataIsGoodWithCorr)
+{
+    Host h("fixed");
+    auto data = pattern(1, 9);
+    h.image->write(5, 1, data.data());
+    h.drive.faults().addSector(5, SectorFault::Corrected);
+    h.lbaCommand(0x20, 5, 1);
+    EXPECT_EQ(h.readData(1), data);
+    EXPECT_EQ(h.rd(7), 0x54);
+}
+
+TEST(SimAtaDrive, StatusFaults)
+{
+    Host h("fixed");
+    h.drive.faults().abortCommand(0x10, 1);
+    EXPECT_EQ(h.run(0x10), 0x51);
+    EXPECT_EQ(h.error(), kErrorAbrt);
+    EXPECT_EQ(h.run(0x10), 0x50);  // once only
+    h.drive.faults().dscNeverSet = true;
+    EXPECT_EQ(h.run(0x10), 0x40);
+    h.drive.faults().dscNeverSet = false;
+    h.drive.faults().deviceFault = true;
+    EXPECT_EQ(h.run(0x10), 0x71);
+    EXPECT_EQ(identify(h, 0x70)[1], 130);  // IDENTIFY still answers, with DF
+}
+
+TEST(SimAtaDrive, InterruptSuppressedAndStuckBusy)
+{
+    Host h("fixed");
+    h.drive.faults().suppressInterrupts = 1;
+    h.command(0x10);
+    EXPECT_FALSE(h.waitInterrupt(50 * kMillisecond));
+    EXPECT_EQ(h.rd(7), 0x50);  // the command ended all the same
+    EXPECT_EQ(h.run(0x10), 0x50);
+
+    h.drive.faults().stuckBusy = StuckBusy::MidTransfer;
+    h.drive.faults().stuckAfterBlocks = 1;
+    h.lbaCommand(0x20, 0, 2);
+    h.readData(1);
+    EXPECT_FALSE(h.waitNotBusy(1 * kSecond));
+    h.wr(2, 5);  // ignored and counted
+    EXPECT_EQ(h.drive.violations().registerWriteWhileBusy, 1u);
+}
+
+TEST(SimAtaDrive, AbsentDriveFloatsAndDeadRegistersWakeOnIdleImmediate)
+{
+    Host none("fixed");
+    none.drive.faults().absent = true;
+    none.wr(4, 0x55);
+    EXPECT_EQ(none.rd(4), 0xFF);
+    EXPECT_EQ(none.rd(7), 0xFF);
+
+    Host h("fixed");
+    h.drive.faults().registersDead = true;
+    h.wr(4, 0x55);
+    EXPECT_EQ(h.rd(4), 0x00);
+    EXPECT_EQ(h.run(0xE1), 0x50);
+    h.wr(4, 0x55);
+    h.wr(5, 0xAA);
+    EXPECT_EQ(h.rd(4), 0x55);
+    EXPECT_EQ(h.rd(5), 0xAA);
+}
+
+TEST(SimAtaDrive, LateDrqShowsNeitherBusyNorDrq)
+{
+    Host h("fixed");
+    h.drive.faults().lateDrq = 60 * kMillisecond;
+    h.lbaCommand(0x30, 0, 1);
+    h.clock.advance(1 * kMillisecond);
+    EXPECT_EQ(h.rd(7), 0x50);
+    h.clock.advance(60 * kMillisecond);
+    EXPECT_EQ(h.rd(7), 0x58);
+}
+
+TEST(SimAtaDrive, GarbageIdentify)
+{
+    Host h("fixed");
+    h.drive.faults().identifyGarbage = IdentifyGarbage::UnterminatedModel;
+    EXPECT_EQ(model(identify(h)).back(), 'X');
+    h.drive.faults().identifyGarbage = IdentifyGarbage::ZeroGeometry;
+    auto w = identify(h);
+    EXPECT_EQ(w[3] | w[6] | w[55] | w[56], 0);
+    h.drive.faults().identifyGarbage = IdentifyGarbage::HugeCounts;
+    EXPECT_EQ(identify(h)[6], 0xFFFF);
+}
+
+// ---- reset, timing, protocol ----
+
+TEST(SimAtaDrive, SoftResetBusyThenSignatureWithoutInterrupt)
+{
+    Host h("fixed");
+    EXPECT_EQ(h.run(0xC6, 16), 0x50);
+    h.wr(8, 0x04);
+    EXPECT_EQ(h.rd(7), 0x80);
+    h.clock.advance(60 * kMillisecond);
+    h.wr(8, 0x00);
+    EXPECT_EQ(h.alt(), 0x80);
+    h.clock.advance(h.config.timing.resetBusy);
+    EXPECT_EQ(h.alt(), 0x50);
+    EXPECT_FALSE(h.drive.interruptRequest());
+    EXPECT_EQ(h.error(), 0x01);
+    EXPECT_EQ(h.rd(2), 1);
+    EXPECT_EQ(h.rd(3), 1);
+    EXPECT_EQ(h.drive.multipleCount(), 16);  // kept
+
+    h.drive.faults().forgetMultipleOnReset = true;
+    h.drive.faults().stuckBusy = StuckBusy::AfterReset;
+    h.wr(8, 0x04);
+    h.wr(8, 0x00);
+    EXPECT_FALSE(h.waitNotBusy(1 * kSecond));
+}
+
+TEST(SimAtaDrive, ColdReadWaitsReReadIsReadyAtOnce)
+{
+    Host h("fixed");
+    Nanoseconds start = h.clock.now();
+    h.lbaCommand(0x20, 40000, 128);  // 64 KiB
+    EXPECT_EQ(h.alt(), 0x80);
+    h.readData(128);
+    Nanoseconds took = h.clock.now() - start;
+    EXPECT_GT(took, 2 * kMillisecond);
+    EXPECT_LT(took, 10 * kMillisecond);
+
+    h.lbaCommand(0x20, 40000, 1);  // in the buffer
+    EXPECT_EQ(h.alt(), 0x58);
+    h.readWords(512);
+    h.lbaCommand(0x20, 40128, 1);  // read ahead
+    EXPECT_EQ(h.alt(), 0x58);
+}
+
+TEST(SimAtaDrive, ProtocolViolationsAndCutShortDataPhase)
+{
+    Host h("fixed");
+    h.drive.readData();
+    h.drive.writeData(0);
+    h.wr(8, 0x02);
+    auto& v = h.drive.violations();
+    EXPECT_EQ(v.dataReadWithoutDrq, 1u);
+    EXPECT_EQ(v.dataWriteWithoutDrq, 1u);
+    EXPECT_EQ(v.interruptDisabled, 1u);
+    h.wr(8, 0x00);
+
+    h.lbaCommand(0x20, 0, 4);
+    ASSERT_TRUE(h.waitInterrupt());
+    h.rd(7);
+    EXPECT_EQ(h.run(0xE1), 0x50);  // the read's data phase ends here
+    ASSERT_GE(h.drive.commandLog().size(), 2u);
+    const auto& read = h.drive.commandLog()[h.drive.commandLog().size() - 2];
+    EXPECT_EQ(read.command, 0x20);
+    EXPECT_TRUE(read.cutShort);
+    EXPECT_EQ(h.drive.commandLog().back().command, 0xE1);
+    EXPECT_EQ(h.drive.commandLog().back().status, 0x50);
+
+    h.command(0x10);
+    h.wr(7, 0x10);  // while busy
+    EXPECT_EQ(v.commandWhileBusy, 1u);
+}
+
+TEST(SimAtaDrive, DeviceOneIsAbsent)
+{
+    Host h("fixed");
+    h.wr(6, 0xB0);
+    EXPECT_EQ(h.rd(7), 0x00);
+    h.wr(7, 0x10);
+    h.clock.advance(50 * kMillisecond);
+    EXPECT_FALSE(h.drive.interruptRequest());
+    h.wr(6, 0xA0);
+    EXPECT_EQ(h.rd(7), 0x50);
+    EXPECT_EQ(h.drive.commandLog().size(), 0u);
+}
+
+TEST(SimAtaDrive, VerifyAndSeekCheckTheirAddresses)
+{
+    Host h("fixed");
+    h.drive.faults().addSector(42, SectorFault::Uncorrectable);
+    EXPECT_EQ(h.run(0x40, 8, 40, 0, 0xE0), 0x51);
+    EXPECT_EQ(h.error(), kErrorUnc);
+    EXPECT_EQ(h.rd(3), 42);
+    EXPECT_EQ(h.run(0x40, 8, 50, 0, 0xE0), 0x50);
+    EXPECT_EQ(h.run(0x70, 0, 1, 129, 0xA0), 0x50);  // last cylinder of 130
+    EXPECT_EQ(h.run(0x70, 0, 1, 130, 0xA0), 0x51);
+    EXPECT_EQ(h.error(), kErrorIdnf);
+}
+
+TEST(SimAtaDrive, PostBootAcknowledgesOnIotaAndStickyChangeStays)
+{
+    DriveConfig config = drivePreset("iota");
+    config.mediaChangedAtPowerOn = true;
+    Clock clock;
+    auto image = DiskImage::inMemory(196608);
+    AtaDrive drive(clock, config, image.get());
+    EXPECT_TRUE(drive.mediaChangePending());
+    drive.writeRegister(6, 0xA0);
+    drive.writeRegister(7, 0xDC);
+    clock.advance(10 * kMillisecond);
+    EXPECT_EQ(drive.readRegister(7), 0x50);
+    EXPECT_FALSE(drive.mediaChangePending());
+
+    drive.faults().stickyMediaChange = true;
+    drive.insertMedium(*image);
+    drive.writeRegister(7, 0xDB);
+    clock.advance(10 * kMillisecond);
+    EXPECT_TRUE(drive.mediaChangePending());
+}
