@@ -1,0 +1,36 @@
+// Helpers for the chip model tests: a port-feature switch that records what
+// a chip asked for, and a stand-in for the parallel port's own registers.
+#ifndef TESTS_SUPPORT_CHIP_TEST_SUPPORT_H
+#define TESTS_SUPPORT_CHIP_TEST_SUPPORT_H
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "sim/io_bus.h"
+#include "sim/port_features.h"
+
+namespace chiptest {
+
+struct FakeFeatures : sim::PortFeatureSwitch {
+    bool epp = false, bidirectional = false, alternate = false;
+    int eppCalls = 0, bidirCalls = 0, alternateCalls = 0;
+    void setChipEpp(bool on) override { epp = on; ++eppCalls; }
+    void setChipBidirectional(bool on) override { bidirectional = on; ++bidirCalls; }
+    void setAlternateEppLayout(bool on) override { alternate = on; ++alternateCalls; }
+};
+
+// Registers base+0..+7 that read back as written (+7 powers on at 0xF9).
+struct FakePortRegisters : sim::IoDevice {
+    explicit FakePortRegisters(uint16_t base) : base(base) { regs[7] = 0xF9; }
+    std::string name() const override { return "fake port"; }
+    bool decodes(uint16_t port) const override { return port >= base && port < base + 8; }
+    uint8_t read8(uint16_t port) override { return regs[port - base]; }
+    void write8(uint16_t port, uint8_t value) override { regs[port - base] = value; }
+    uint16_t base;
+    std::array<uint8_t, 8> regs{};
+};
+
+}  // namespace chiptest
+
+#endif  // TESTS_SUPPORT_CHIP_TEST_SUPPORT_H
