@@ -115,6 +115,8 @@ void ArmPortInterrupt(uint16_t port);
 void AdapterQuiesce(void);
 bool AdapterIdCheck(void);
 bool RawIdProbe(uint16_t port);
+// The mode-independent handshake read of adapter register 0x82 on port.
+uint8_t RawIdRead(uint16_t port);
 
 // Register access.
 uint32_t LinkReadRegister(uint32_t reg);
