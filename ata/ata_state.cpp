@@ -1,5 +1,6 @@
 // The ATA layer's driver-wide records and their load-time values.
 #include "ata/ata.h"
+#include "ata/ata_internal.h"
 
 TaskFileRecord TaskFile;
 CommandStateRecord CommandState;
@@ -24,4 +25,5 @@ void ataStateReset(void)
     pollOddBlocks = 0;
     TransferState = TransferStateRecord();
     TransferState.blockSectors = 1;
+    ataCommandCycleReset();
 }

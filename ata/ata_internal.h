@@ -1,0 +1,67 @@
+// Declarations shared by the ATA layer's own files only.
+#ifndef ATA_ATA_INTERNAL_H
+#define ATA_ATA_INTERNAL_H
+
+#include <stdint.h>
+
+#include "ata/ata.h"
+
+struct UnitExtension;
+
+#define ATA_SELECT_UNIT0 0xA0
+#define ATA_SELECT_UNIT1 0xB0
+#define ATA_SELECT_LBA0 0xE0
+#define ATA_SELECT_LBA1 0xF0
+#define ATA_BUSY_TICKS 30000
+#define ATA_DRQ_POLLS 55
+#define ATA_INTERRUPT_POLLS 15000
+#define ATA_RESET_TICKS 60
+#define ATA_MAX_COUNT 255  // the sector count register holds one byte
+
+// Drive/head select value for a unit (head 0, CHS form).
+inline uint8_t unitSelect(uint8_t unit) { return unit ? ATA_SELECT_UNIT1 : ATA_SELECT_UNIT0; }
+
+// The block range that loadBlockAddress decoded from the request's CDB,
+// kept with the registers it composed so that the data and verify paths
+// can refuse an address the task file cannot hold (the LBA form drops CDB
+// byte 2, the CHS cylinder wraps at 65536, the count register holds one
+// byte) before anything is sent.
+struct BlockAddressRecord {
+    UnitExtension* request;
+    uint32_t block;
+    uint32_t count;  // blocks the CDB asks for (the 6-byte form's 0 is 256)
+    TaskFileRecord composed;
+    uint8_t valid;
+};
+extern BlockAddressRecord BlockAddress;
+
+// Result of checking a composed address: 0 none was composed for this
+// task file, else the sense key to end with (SENSE_NONE when in range).
+// Consumes the record.
+uint8_t takeBlockAddressCheck(UnitExtension* request, bool* composed);
+
+// Recovery guard: while a recovery command (door unlock, media change
+// acknowledgement, re-arm) runs, the checks of its own outcome map the
+// registers but start no further recovery, so a drive whose media-change
+// bit sticks cannot recurse.
+extern uint8_t recoveryDepth;
+
+// Maps an error register through one key table: the highest set bit whose
+// key is not NO SENSE decides, so a bit that carries no key of its own
+// (MCR under media status notification) cannot hide the bits below it.
+uint8_t errorKeyFor(const uint8_t* table, uint8_t error);
+extern const uint8_t StandardErrorKeys[9];
+extern const uint8_t MediaErrorKeys[9];
+extern const uint8_t RemovableErrorKeys[9];
+
+// True when the command is exempt from the removable-media pre-check.
+bool precheckExempt(uint8_t command);
+
+// Sends the wait-for-drive deferral of the current read or write.
+void deferTransfer(void);
+
+// Returns the command cycle's private records (task-file stack, recovery
+// guard, composed address) to their load-time values.
+void ataCommandCycleReset(void);
+
+#endif  // ATA_ATA_INTERNAL_H

@@ -1,0 +1,247 @@
+// The ATA command cycle: the waits, the task-file writes, command issue and
+// execution, the software reset, and the conversion of a SCSI block address
+// into task-file registers.
+#include "ata/ata.h"
+#include "ata/ata_internal.h"
+#include "link/link.h"
+#include "miniport/parameters.h"
+#include "miniport/request.h"
+
+BlockAddressRecord BlockAddress;
+
+// Nested commands borrow the task file; the copies are kept on a short stack
+// so that a recovery inside a recovery cannot overwrite the outer copy. The
+// innermost copy is also left in CommandState.savedTaskFile.
+#define TASK_FILE_STACK_DEPTH 4
+static TaskFileRecord taskFileStack[TASK_FILE_STACK_DEPTH];
+static uint8_t taskFileDepth;
+
+void ataCommandCycleReset(void)
+{
+    taskFileDepth = 0;
+    recoveryDepth = 0;
+    BlockAddress = BlockAddressRecord();
+}
+
+static uint8_t readRegister(uint8_t reg) { return (uint8_t)LinkReadRegister(reg); }
+static void writeRegister(uint8_t reg, uint8_t value) { LinkWriteRegister(reg, value); }
+
+bool waitNotBusy(uint8_t reg, uint16_t count)
+{
+    CommandState.senseKey = SENSE_NOT_READY;
+    CommandState.lastStatus = readRegister(reg);
+    if (!(CommandState.lastStatus & ATA_STATUS_BSY)) {
+        CommandState.senseKey = SENSE_NONE;
+        return true;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        CommandState.lastStatus = readRegister(reg);
+        if (!(CommandState.lastStatus & ATA_STATUS_BSY)) {
+            CommandState.senseKey = SENSE_NONE;
+            return true;
+        }
+        DelayMilliseconds(1);
+    }
+    return false;
+}
+
+bool waitDataRequest(void)
+{
+    for (int i = 0; i < ATA_DRQ_POLLS; ++i) {
+        if (readRegister(ATA_REG_STATUS) & ATA_STATUS_DRQ) return true;
+        DelayMilliseconds(1);
+    }
+    return false;
+}
+
+// With the fast EPP read modes and single-sector blocks, only the waits at
+// 16-sector boundaries (and before the first block) are left to the
+// interrupt; the others poll.
+static bool oddBlockMustPoll(void)
+{
+    if (!pollOddBlocks) return false;
+    return (TransferState.sectorsLeft % 16) != 0 &&
+           TransferState.sectorsLeft != TransferState.sectorsRequested;
+}
+
+bool waitDriveInterrupt(void)
+{
+    uint8_t command = TaskFile.command;
+    if (!oddBlockMustPoll() && !DriverParameters.PollingMode &&
+        (command == ATA_CMD_READ_SECTORS || command == ATA_CMD_WRITE_SECTORS)) {
+        deferTransfer();
+        return false;
+    }
+    LinkDriveInterrupt();
+    CommandState.senseKey = SENSE_NOT_READY;
+    for (int i = 0; i < ATA_INTERRUPT_POLLS; ++i) {
+        if (LinkDriveInterrupt() == 1) {
+            CommandState.senseKey = SENSE_NONE;
+            return true;
+        }
+        DelayMilliseconds(1);
+    }
+    return false;
+}
+
+void writeTaskFile(void)
+{
+    CommandState.senseKey = SENSE_NONE;
+    writeRegister(ATA_REG_FEATURES, TaskFile.features);
+    writeRegister(ATA_REG_SECTOR_COUNT, TaskFile.sectorCount);
+    writeRegister(ATA_REG_SECTOR_NUMBER, TaskFile.sectorNumber);
+    writeRegister(ATA_REG_CYLINDER_LOW, TaskFile.cylinderLow);
+    writeRegister(ATA_REG_CYLINDER_HIGH, TaskFile.cylinderHigh);
+    writeRegister(ATA_REG_DRIVE_HEAD, TaskFile.driveHead);
+    writeRegister(ATA_REG_COMMAND, TaskFile.command);
+}
+
+void writeDeviceControl(uint8_t unit)
+{
+    if (!UnitState[unit & 1].lbaMode) writeRegister(ATA_REG_DEVICE_CONTROL, CommandState.controlByte);
+}
+
+void selectDrive(uint8_t value) { writeRegister(ATA_REG_DRIVE_HEAD, value); }
+
+bool waitReady(uint8_t unit)
+{
+    if (!waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS)) return false;
+    selectDrive(TaskFile.driveHead);
+    uint8_t command = TaskFile.command;
+    if (UnitState[unit & 1].msnEnabled &&
+        (command == ATA_CMD_GET_MEDIA_STATUS || command == ATA_CMD_SET_FEATURES)) {
+        CommandState.senseKey = SENSE_NONE;
+        return true;
+    }
+    checkStatus(unit);
+    uint8_t key = CommandState.senseKey;
+    if (key == SENSE_RECOVERED_ERROR || key == SENSE_HARDWARE_ERROR || key == SENSE_DATA_PROTECT)
+        CommandState.senseKey = SENSE_NONE;
+    return CommandState.senseKey == SENSE_NONE;
+}
+
+bool issueCommand(uint8_t unit)
+{
+    LinkBeginInterruptWait();
+    readRegister(ATA_REG_STATUS);
+    LinkInterruptAck();
+    writeDeviceControl(unit);
+    if (!waitReady(unit)) return false;
+    writeTaskFile();
+    return true;
+}
+
+bool executeCommand(uint8_t unit)
+{
+    if (!mediaPrecheck(unit)) return false;
+    if (!issueCommand(unit)) return false;
+    if (!waitDriveInterrupt()) return false;
+    LinkBeginInterruptWait();
+    readRegister(ATA_REG_STATUS);
+    LinkInterruptAck();
+    if (waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS)) postCommandCheck(unit);
+    return CommandState.senseKey == SENSE_NONE;
+}
+
+bool executeUnitCommand(uint8_t unit)
+{
+    if (TaskFile.command == ATA_CMD_READ_VERIFY) {
+        // A verify whose range the task file cannot hold would report
+        // sectors it never looked at.
+        bool composed = false;
+        uint8_t key = takeBlockAddressCheck(GetCurrentUnit(0), &composed);
+        if (composed && key != SENSE_NONE) {
+            CommandState.senseKey = key;
+            return false;
+        }
+    } else {
+        TaskFile.driveHead = unitSelect(unit);
+    }
+    return executeCommand(unit);
+}
+
+void resetDrive(void)
+{
+    CommandState.senseKey = SENSE_NONE;
+    writeRegister(ATA_REG_DEVICE_CONTROL, ATA_CONTROL_SRST);
+    DelayMilliseconds(ATA_RESET_TICKS);
+    writeRegister(ATA_REG_DEVICE_CONTROL, 0x00);
+    CommandState.senseKey = waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS) ? SENSE_NONE : SENSE_HARDWARE_ERROR;
+}
+
+void saveTaskFile(void)
+{
+    if (taskFileDepth < TASK_FILE_STACK_DEPTH) taskFileStack[taskFileDepth++] = TaskFile;
+    CommandState.savedTaskFile = TaskFile;
+}
+
+void restoreTaskFile(void)
+{
+    if (taskFileDepth == 0) {
+        TaskFile = CommandState.savedTaskFile;
+        return;
+    }
+    TaskFile = taskFileStack[--taskFileDepth];
+    if (taskFileDepth) CommandState.savedTaskFile = taskFileStack[taskFileDepth - 1];
+}
+
+static uint32_t cdbBlock(const uint8_t* cdb, bool sixByte)
+{
+    if (sixByte) return ((uint32_t)cdb[1] << 16) | ((uint32_t)cdb[2] << 8) | cdb[3];
+    return ((uint32_t)cdb[2] << 24) | ((uint32_t)cdb[3] << 16) | ((uint32_t)cdb[4] << 8) | cdb[5];
+}
+
+static uint32_t cdbCount(const uint8_t* cdb, bool sixByte)
+{
+    if (sixByte) return cdb[4] ? cdb[4] : 256;
+    return ((uint32_t)cdb[7] << 8) | cdb[8];
+}
+
+void loadBlockAddress(UnitExtension* request)
+{
+    uint8_t unit = request->TargetId & 1;
+    const uint8_t* cdb = request->Cdb;
+    bool sixByte = request->CdbLength == 6;
+    TaskFile.sectorCount = sixByte ? cdb[4] : cdb[8];
+    uint32_t block = cdbBlock(cdb, sixByte);
+    if (UnitState[unit].lbaMode) {
+        TaskFile.sectorNumber = sixByte ? cdb[3] : cdb[5];
+        TaskFile.cylinderLow = sixByte ? cdb[2] : cdb[4];
+        TaskFile.cylinderHigh = sixByte ? cdb[1] : cdb[3];
+        TaskFile.driveHead = unit ? ATA_SELECT_LBA1 : ATA_SELECT_LBA0;
+    } else {
+        UnitParametersRecord* p = &UnitParameters[unit];
+        if (p->sectorsPerTrack == 0) p->sectorsPerTrack = 1;
+        uint32_t sectors = p->sectorsPerTrack;
+        uint16_t heads = p->heads & 0xFF;
+        if (heads == 0) heads = 1;  // no geometry: the range check refuses the block anyway
+        uint32_t track = block / sectors;
+        uint16_t cylinder = (uint16_t)((uint16_t)(track & 0xFFFF) / heads);
+        TaskFile.sectorNumber = (uint8_t)(block % sectors + 1);
+        TaskFile.cylinderLow = (uint8_t)cylinder;
+        TaskFile.cylinderHigh = (uint8_t)(cylinder >> 8);
+        TaskFile.driveHead = (uint8_t)(unitSelect(unit) | (track % heads));
+    }
+    BlockAddress.request = request;
+    BlockAddress.block = block;
+    BlockAddress.count = cdbCount(cdb, sixByte);
+    BlockAddress.composed = TaskFile;
+    BlockAddress.valid = 1;
+}
+
+uint8_t takeBlockAddressCheck(UnitExtension* request, bool* composed)
+{
+    const TaskFileRecord& c = BlockAddress.composed;
+    *composed = BlockAddress.valid && request == BlockAddress.request &&
+                TaskFile.sectorCount == c.sectorCount && TaskFile.sectorNumber == c.sectorNumber &&
+                TaskFile.cylinderLow == c.cylinderLow && TaskFile.cylinderHigh == c.cylinderHigh &&
+                TaskFile.driveHead == c.driveHead;
+    BlockAddress.valid = 0;
+    if (!*composed) return SENSE_NONE;
+    uint32_t capacity = UnitParameters[request->TargetId & 1].totalSectors;
+    if (capacity == 0) return SENSE_NOT_READY;
+    if (BlockAddress.count > ATA_MAX_COUNT) return SENSE_ILLEGAL_REQUEST;
+    if (BlockAddress.block >= capacity || BlockAddress.count > capacity - BlockAddress.block)
+        return SENSE_ILLEGAL_REQUEST;
+    return SENSE_NONE;
+}

@@ -1,0 +1,163 @@
+// Status and error register mapping to sense keys, the check run after
+// every command, and the door unlock that follows a failed command.
+#include "ata/ata.h"
+#include "ata/ata_internal.h"
+#include "link/link.h"
+
+// Sense keys by the position of the highest set error bit plus one.
+const uint8_t StandardErrorKeys[9] = {
+    SENSE_NONE,             // no bit
+    SENSE_HARDWARE_ERROR,   // 0x01 AMNF
+    SENSE_HARDWARE_ERROR,   // 0x02 TK0NF
+    SENSE_ILLEGAL_REQUEST,  // 0x04 ABRT
+    SENSE_HARDWARE_ERROR,   // 0x08 MCR
+    SENSE_MEDIUM_ERROR,     // 0x10 IDNF
+    SENSE_HARDWARE_ERROR,   // 0x20 MC
+    SENSE_MEDIUM_ERROR,     // 0x40 UNC
+    SENSE_MEDIUM_ERROR,     // 0x80 BBK
+};
+
+const uint8_t MediaErrorKeys[9] = {
+    SENSE_NONE,            // no bit
+    SENSE_MEDIUM_ERROR,    // 0x01 AMNF
+    SENSE_NOT_READY,       // 0x02 NM
+    SENSE_MEDIUM_ERROR,    // 0x04 ABRT
+    SENSE_NONE,            // 0x08 MCR
+    SENSE_MEDIUM_ERROR,    // 0x10 IDNF
+    SENSE_UNIT_ATTENTION,  // 0x20 MC
+    SENSE_DATA_PROTECT,    // 0x40 WP
+    SENSE_MEDIUM_ERROR,    // 0x80 BBK
+};
+
+// A removable drive without media status notification reports a missing
+// cartridge with bit 0x02 (NM) as well; there it means NOT READY, not a
+// track 0 fault.
+const uint8_t RemovableErrorKeys[9] = {
+    SENSE_NONE,             // no bit
+    SENSE_HARDWARE_ERROR,   // 0x01 AMNF
+    SENSE_NOT_READY,        // 0x02 NM
+    SENSE_ILLEGAL_REQUEST,  // 0x04 ABRT
+    SENSE_HARDWARE_ERROR,   // 0x08 MCR
+    SENSE_MEDIUM_ERROR,     // 0x10 IDNF
+    SENSE_HARDWARE_ERROR,   // 0x20 MC
+    SENSE_MEDIUM_ERROR,     // 0x40 UNC
+    SENSE_MEDIUM_ERROR,     // 0x80 BBK
+};
+
+uint8_t recoveryDepth;
+
+uint8_t errorKeyFor(const uint8_t* table, uint8_t error)
+{
+    for (int bit = 7; bit >= 0; --bit) {
+        if (error & (1u << bit)) {
+            uint8_t key = table[bit + 1];
+            if (key != SENSE_NONE) return key;
+        }
+    }
+    return SENSE_NONE;
+}
+
+static bool statusResult(uint8_t key)
+{
+    CommandState.senseKey = key;
+    return key == SENSE_NONE;
+}
+
+bool checkStatus(uint8_t unit)
+{
+    UnitStateRecord* u = &UnitState[unit & 1];
+    uint8_t command = TaskFile.command;
+    uint8_t status = (uint8_t)LinkReadRegister(ATA_REG_STATUS);
+    CommandState.lastStatus = status;
+    LinkInterruptAck();
+    u->flags |= UNIT_RESPONDED | UNIT_READY;
+    if (status & (ATA_STATUS_BSY | ATA_STATUS_DRQ)) return statusResult(SENSE_NONE);
+    if (status & ATA_STATUS_DF) {
+        if (command == ATA_CMD_IDENTIFY) return statusResult(SENSE_NONE);
+        // A verify must not report a device fault as write protection:
+        // the verify handler forgives DATA PROTECT.
+        return statusResult(command == ATA_CMD_READ_VERIFY ? SENSE_HARDWARE_ERROR : SENSE_DATA_PROTECT);
+    }
+    if ((status & ATA_STATUS_DRDY) && !(status & ATA_STATUS_DSC) && command != ATA_CMD_SEEK) {
+        if (command == ATA_CMD_IDENTIFY) return statusResult(SENSE_NONE);
+        u->flags &= ~UNIT_READY;
+        return statusResult(SENSE_NOT_READY);
+    }
+    if (!(status & ATA_STATUS_DRDY)) {
+        if (command == ATA_CMD_IDENTIFY || command == ATA_CMD_MEDIA_EJECT) return statusResult(SENSE_NONE);
+        return statusResult(SENSE_NOT_READY);
+    }
+    bool corrected = (status & ATA_STATUS_CORR) && command != ATA_CMD_IDENTIFY;
+    return statusResult(corrected ? SENSE_RECOVERED_ERROR : SENSE_NONE);
+}
+
+bool mapErrorRegister(uint8_t unit)
+{
+    UnitStateRecord* u = &UnitState[unit & 1];
+    uint8_t command = TaskFile.command;
+    uint8_t error = (uint8_t)LinkReadRegister(ATA_REG_ERROR);
+    CommandState.lastError = error;
+    if (command == ATA_CMD_GET_MEDIA_STATUS) CommandState.mediaStatus = error;
+    // Recovery commands map their own registers but start no recovery.
+    if ((u->flags & UNIT_REMOVABLE) && !u->msnEnabled && recoveryDepth == 0) {
+        if ((error & ATA_ERROR_MC) && command != ATA_CMD_DOOR_LOCK) {
+            uint8_t status = CommandState.lastStatus;
+            handleMediaChange(unit);
+            CommandState.lastStatus = status;
+            CommandState.lastError = error;
+            CommandState.senseKey = SENSE_UNIT_ATTENTION;
+            return false;
+        }
+        if (error & ATA_ERROR_MCR) {
+            LinkWriteRegister(ATA_REG_COMMAND, ATA_CMD_ACK_MEDIA_CHANGE);
+            waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS);
+            // The request is acknowledged; the command's own error bits
+            // (an unreadable sector, say) still count.
+            uint8_t key = errorKeyFor(RemovableErrorKeys, (uint8_t)(error & ~ATA_ERROR_MCR));
+            if (key != SENSE_NONE) CommandState.senseKey = key;
+            return true;
+        }
+    }
+    const uint8_t* table = u->msnEnabled                    ? MediaErrorKeys
+                           : (u->flags & UNIT_REMOVABLE) ? RemovableErrorKeys
+                                                         : StandardErrorKeys;
+    uint8_t key = errorKeyFor(table, error);
+    // On a verify, bit 0x40 is an uncorrectable sector, never protection.
+    if (command == ATA_CMD_READ_VERIFY && key == SENSE_DATA_PROTECT) key = SENSE_MEDIUM_ERROR;
+    CommandState.senseKey = key;
+    return true;
+}
+
+bool postCommandCheck(uint8_t unit)
+{
+    UnitStateRecord* u = &UnitState[unit & 1];
+    uint8_t command = TaskFile.command;
+    bool ok = checkStatus(unit);
+    if ((ok || command == ATA_CMD_IDENTIFY || command == ATA_CMD_GET_MEDIA_STATUS) &&
+        (CommandState.lastStatus & ATA_STATUS_ERR) && command != ATA_CMD_SLEEP)
+        mapErrorRegister(unit);
+    if (command != ATA_CMD_DOOR_UNLOCK && command != ATA_CMD_DOOR_LOCK && command != ATA_CMD_POST_BOOT &&
+        !u->msnEnabled && CommandState.senseKey != SENSE_NONE && recoveryDepth == 0) {
+        // The failed command's outcome and registers survive the unlock.
+        uint8_t key = CommandState.senseKey;
+        uint8_t status = CommandState.lastStatus;
+        uint8_t error = CommandState.lastError;
+        saveTaskFile();
+        ++recoveryDepth;
+        unlockDoor(unit);
+        --recoveryDepth;
+        restoreTaskFile();
+        CommandState.senseKey = key;
+        CommandState.lastStatus = status;
+        CommandState.lastError = error;
+    }
+    return CommandState.senseKey == SENSE_NONE;
+}
+
+bool unlockDoor(uint8_t unit)
+{
+    TaskFile.command = ATA_CMD_DOOR_UNLOCK;
+    executeCommand(unit);
+    UnitState[unit & 1].doorLocked = 0;
+    return CommandState.senseKey == SENSE_NONE;
+}

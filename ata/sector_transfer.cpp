@@ -1,0 +1,375 @@
+// The sector transfer engine: READ SECTORS, WRITE SECTORS and IDENTIFY
+// DEVICE data phases, one DRQ block at a time, polled or deferred to the
+// drive interrupt and continued from the interrupt or timer path.
+#include "ata/ata.h"
+#include "ata/ata_internal.h"
+#include "link/link.h"
+#include "miniport/parameters.h"
+#include "miniport/request.h"
+#include "platform/port_io.h"
+#include "scsi/dispatch.h"
+
+static uint8_t requestUnit(UnitExtension* request) { return request->TargetId & 1; }
+
+bool multipleUsable(uint8_t unit)
+{
+    UnitStateRecord* u = &UnitState[unit & 1];
+    TransferState.blockSectors = 1;
+    if (DriverParameters.NoMultipleMode) return false;
+    if (!(u->flags & UNIT_MULTIPLE) || u->multipleCount == 0) return false;
+    TransferState.blockSectors = u->multipleCount;
+    return true;
+}
+
+void deferTransfer(void)
+{
+    TransferState.deferred |= 1;
+    TransferState.deferPending = 1;
+    CommandState.senseKey = SENSE_NOT_READY;
+    DeferUntilInterrupt(LinkRelease);
+}
+
+// The verdict on the block range that loadBlockAddress decoded for this
+// request, taken once per command.
+struct AddressCheck {
+    bool composed;
+    uint8_t key;
+};
+
+static AddressCheck checkAddress(UnitExtension* request)
+{
+    AddressCheck check;
+    check.key = takeBlockAddressCheck(request, &check.composed);
+    return check;
+}
+
+// Decides, before anything is sent, how many sectors a data command moves.
+// A read or write may move only what its own count register asks for and
+// never more than the request's data length and buffer hold; an address the
+// task file cannot carry, or beyond the capacity, is refused. Returns false
+// with senseKey set when the command is not to be sent (senseKey 0: there
+// is nothing to move).
+static bool transferSectors(UnitExtension* request, const AddressCheck& check, uint16_t* sectors)
+{
+    uint8_t command = TaskFile.command;
+    uint32_t whole = request->DataLength / ATA_SECTOR_SIZE;
+    *sectors = (uint16_t)(whole > 0xFFFF ? 0xFFFF : whole);
+    if (command != ATA_CMD_READ_SECTORS && command != ATA_CMD_WRITE_SECTORS) return true;
+    if (command == ATA_CMD_READ_SECTORS && request->TransferPointer == 0) return true;
+    if (request->TransferPointer == 0) {
+        CommandState.senseKey = SENSE_NO_BUFFER;
+        return false;
+    }
+    if (check.key != SENSE_NONE) {
+        CommandState.senseKey = check.key;
+        return false;
+    }
+    if (check.composed && BlockAddress.count == 0) {
+        CommandState.senseKey = SENSE_NONE;
+        return false;
+    }
+    uint32_t wanted = TaskFile.sectorCount ? TaskFile.sectorCount : 256;
+    uint32_t bytes = wanted * ATA_SECTOR_SIZE;
+    if (request->DataLength < bytes || (request->Srb && request->Srb->DataTransferLength < bytes)) {
+        CommandState.senseKey = SENSE_ILLEGAL_REQUEST;
+        return false;
+    }
+    *sectors = (uint16_t)wanted;
+    return true;
+}
+
+// Moves one DRQ block into the buffer. The data register is read only
+// while the drive offers data: a drive that ends the command with an error
+// (ERR, no DRQ) leaves the buffer untouched.
+static bool readBlock(UnitExtension* request)
+{
+    if (!waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS)) {
+        CommandState.senseKey = SENSE_NOT_READY;
+        TransferState.transferDone = 1;
+        return false;
+    }
+    LinkInterruptAck();
+    if (!(CommandState.lastStatus & ATA_STATUS_DRQ)) {
+        TransferState.transferDone = 1;
+        TransferState.sectorsLeft = 0;
+        CommandState.senseKey = SENSE_NONE;
+        return true;
+    }
+    uint16_t n = TransferState.blockSectors < TransferState.sectorsLeft ? TransferState.blockSectors
+                                                                        : TransferState.sectorsLeft;
+    TransferState.sectorsLeft = (uint16_t)(TransferState.sectorsLeft - n);
+    uint16_t bytes = (uint16_t)(n * ATA_SECTOR_SIZE);
+    LinkReadBlock(request->TransferPointer, bytes);
+    request->TransferPointer += bytes;
+    uint8_t status = (uint8_t)LinkReadRegister(ATA_REG_ALT_STATUS);
+    if (status & (ATA_STATUS_BSY | ATA_STATUS_DRQ)) {
+        if (TransferState.sectorsLeft == 0) TransferState.transferDone = 1;
+    } else if ((status & ATA_STATUS_ERR) || TransferState.sectorsLeft == 0) {
+        TransferState.transferDone = 1;
+        TransferState.sectorsLeft = 0;
+        CommandState.senseKey = SENSE_NONE;
+    }
+    return true;
+}
+
+static void beginDataCommand(uint8_t unit, uint8_t base, uint8_t multiple)
+{
+    LinkBeginInterruptWait();
+    LinkReadRegister(ATA_REG_STATUS);
+    LinkInterruptAck();
+    writeDeviceControl(unit);
+    CommandState.lastError = 0;
+    TransferState.blockSectors = 1;
+    if (TaskFile.command == base && multipleUsable(unit)) {
+        TaskFile.command = multiple;
+        writeTaskFile();
+        TaskFile.command = base;
+    } else {
+        writeTaskFile();
+    }
+}
+
+static bool readBody(UnitExtension* request, uint16_t sectors)
+{
+    uint8_t unit = requestUnit(request);
+    beginDataCommand(unit, ATA_CMD_READ_SECTORS, ATA_CMD_READ_MULTIPLE);
+    TransferState.sectorsLeft = TransferState.sectorsRequested = sectors;
+    for (;;) {
+        uint8_t status = (uint8_t)LinkReadRegister(ATA_REG_ALT_STATUS);
+        bool ready = !(status & ATA_STATUS_BSY) && (status & ATA_STATUS_DSC) && (status & ATA_STATUS_DRQ);
+        if (!ready && !waitDriveInterrupt()) {
+            CommandState.senseKey = SENSE_NOT_READY;
+            return false;
+        }
+        if (request->TransferPointer == 0 || TransferState.sectorsLeft == 0) break;
+        if (!readBlock(request)) return false;
+        if (TransferState.sectorsLeft == 0) break;
+    }
+    postCommandCheck(unit);
+    TransferState.transferDone = 1;
+    return true;
+}
+
+bool readSectors(UnitExtension* request)
+{
+    uint8_t unit = requestUnit(request);
+    TransferState.transferDone = 0;
+    CommandState.lastError = 0;
+    TransferState.deferred &= (uint8_t)~1;
+    uint8_t* start = request->TransferPointer;
+    AddressCheck check = checkAddress(request);
+    bool retryAllowed = true;
+    bool checked = false;
+    uint16_t sectors = 0;
+    for (;;) {
+        bool ran = false;
+        if (mediaPrecheck(unit)) {
+            if (!checked && !transferSectors(request, check, &sectors)) break;
+            checked = true;
+            ran = true;
+            readBody(request, sectors);
+            if (TransferState.deferred & 1) request->WorkFlags |= WORK_STILL_RUNNING;
+        }
+        // One retry, for a multiple-mode read that the drive aborted (it may
+        // have forgotten its block size); polled only, and on the read's own
+        // error register.
+        if (!retryAllowed || !ran || (TransferState.deferred & 1) || CommandState.lastError != ATA_ERROR_ABRT ||
+            TaskFile.command != ATA_CMD_READ_SECTORS || TransferState.blockSectors <= 1)
+            break;
+        uint8_t readKey = CommandState.senseKey;
+        saveTaskFile();
+        rearmRemovable(unit);
+        bool rearmed = setMultipleMode(TransferState.blockSectors, unit);
+        restoreTaskFile();
+        if (!rearmed) {
+            CommandState.senseKey = readKey;
+            break;
+        }
+        retryAllowed = false;
+        request->TransferPointer = start;
+        TransferState.transferDone = 0;
+    }
+    return CommandState.senseKey == SENSE_NONE;
+}
+
+// The drive refused the data phase of a write: its error register says why
+// (a media change, a protected or missing medium), so the check runs.
+static bool writeRefused(uint8_t unit)
+{
+    postCommandCheck(unit);
+    if (CommandState.senseKey == SENSE_NONE) CommandState.senseKey = SENSE_NOT_READY;
+    TransferState.transferDone = 1;
+    return false;
+}
+
+static bool writeFailed(void)
+{
+    CommandState.senseKey = SENSE_NOT_READY;
+    TransferState.transferDone = 1;
+    return false;
+}
+
+static bool writeBlock(UnitExtension* request)
+{
+    uint8_t unit = requestUnit(request);
+    if (!waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS) || CommandState.senseKey != SENSE_NONE) return writeFailed();
+    if ((CommandState.lastStatus & (ATA_STATUS_ERR | ATA_STATUS_DRQ)) == ATA_STATUS_ERR) return writeRefused(unit);
+    if (!waitDataRequest()) {
+        CommandState.lastStatus = (uint8_t)LinkReadRegister(ATA_REG_ALT_STATUS);
+        if (CommandState.lastStatus & ATA_STATUS_ERR) return writeRefused(unit);
+        return writeFailed();
+    }
+    LinkReadRegister(ATA_REG_STATUS);
+    LinkInterruptAck();
+    uint16_t n = TransferState.blockSectors < TransferState.sectorsLeft ? TransferState.blockSectors
+                                                                        : TransferState.sectorsLeft;
+    TransferState.sectorsLeft = (uint16_t)(TransferState.sectorsLeft - n);
+    uint16_t bytes = (uint16_t)(n * ATA_SECTOR_SIZE);
+    LinkWriteBlock(request->TransferPointer, bytes);
+    request->TransferPointer += bytes;
+    if (!waitDriveInterrupt()) {
+        CommandState.senseKey = SENSE_NOT_READY;
+        if ((TaskFile.command == ATA_CMD_READ_SECTORS || TaskFile.command == ATA_CMD_WRITE_SECTORS) &&
+            !DriverParameters.PollingMode)
+            TransferState.transferDone = 1;
+        return false;
+    }
+    // The drive still busy with the block after the interrupt: NOT READY.
+    if (!waitNotBusy(ATA_REG_ALT_STATUS, ATA_BUSY_TICKS)) return writeFailed();
+    TransferState.transferDone = 1;
+    return true;
+}
+
+// The outcome of a write once its last block is sent: a drive that still
+// wants data, or is still busy, has not taken the write.
+static void writeOutcome(uint8_t unit)
+{
+    postCommandCheck(unit);
+    if (CommandState.senseKey == SENSE_NONE && (CommandState.lastStatus & (ATA_STATUS_DRQ | ATA_STATUS_BSY))) {
+        CommandState.senseKey = SENSE_NOT_READY;
+        TransferState.transferDone = 1;
+    }
+}
+
+static bool writeBody(UnitExtension* request, uint16_t sectors)
+{
+    uint8_t unit = requestUnit(request);
+    beginDataCommand(unit, ATA_CMD_WRITE_SECTORS, ATA_CMD_WRITE_MULTIPLE);
+    TransferState.sectorsRequested = 0;
+    TransferState.sectorsLeft = sectors;
+    do {
+        if (!writeBlock(request)) return false;
+    } while (TransferState.sectorsLeft != 0);
+    writeOutcome(unit);
+    return CommandState.senseKey == SENSE_NONE;
+}
+
+bool writeSectors(UnitExtension* request)
+{
+    uint8_t unit = requestUnit(request);
+    CommandState.lastError = 0;
+    TransferState.deferred &= (uint8_t)~1;
+    TransferState.transferDone = 0;
+    AddressCheck check = checkAddress(request);
+    if (mediaPrecheck(unit)) {
+        uint16_t sectors = 0;
+        if (transferSectors(request, check, &sectors)) {
+            writeBody(request, sectors);
+            if (TransferState.deferred & 1) request->WorkFlags |= WORK_STILL_RUNNING;
+        }
+    }
+    return CommandState.senseKey == SENSE_NONE;
+}
+
+static void finishDeferred(UnitExtension* request)
+{
+    LinkEndInterruptWait();
+    DeferUntilInterrupt(0);
+    TransferState.deferPending = 0;
+    AdapterFlags[0] &= (uint8_t)~WAIT_FOR_DRIVE;
+    SetRequestStatus(request);
+    LinkRelease();
+    CompleteUnitRequest(request);
+    if (DriverParameters.EchoModes)
+        OutPortByte(PortBase, (uint8_t)(DriverParameters.ReadMode * 16 + DriverParameters.WriteMode));
+    ReadyForNextRequest(request);
+}
+
+// Waits for the next block inside a continuation. Returns true when the
+// drive is ready; false when the request has been deferred again (nothing
+// more to do now) or when the wait ran out (the request is then finished
+// with NOT READY rather than left open).
+static bool continuationWait(UnitExtension* request)
+{
+    TransferState.deferred &= (uint8_t)~1;
+    if (waitDriveInterrupt()) return true;
+    if (!(TransferState.deferred & 1)) {
+        CommandState.senseKey = SENSE_NOT_READY;
+        finishDeferred(request);
+    }
+    return false;
+}
+
+static void continueRead(UnitExtension* request)
+{
+    CommandState.senseKey = SENSE_NONE;
+    for (;;) {
+        if (request->TransferPointer == 0 || TransferState.sectorsLeft == 0) {
+            TransferState.transferDone = 1;
+        } else if (!readBlock(request)) {
+            // The busy wait ran out: the buffer is not filled.
+            finishDeferred(request);
+            return;
+        }
+        if (TransferState.transferDone) break;
+        if (!continuationWait(request)) return;
+    }
+    postCommandCheck(requestUnit(request));
+    finishDeferred(request);
+}
+
+static void continueWrite(UnitExtension* request)
+{
+    CommandState.senseKey = SENSE_NONE;
+    while (TransferState.sectorsLeft != 0) {
+        TransferState.deferred &= (uint8_t)~1;
+        if (!writeBlock(request)) {
+            if (!(TransferState.deferred & 1)) finishDeferred(request);
+            return;
+        }
+    }
+    writeOutcome(requestUnit(request));
+    finishDeferred(request);
+}
+
+bool resumeTransfer(UnitExtension* request)
+{
+    if (!TransferState.deferPending || request == 0) return true;
+    LinkAcquire();
+    if (LinkDriveInterrupt() != 1) {
+        LinkInterruptAck();
+        DeferUntilInterrupt(LinkRelease);
+        return true;
+    }
+    LinkReadRegister(ATA_REG_STATUS);
+    LinkInterruptAck();
+    if (request->Adapter) request->Adapter->TimerWait = 0;
+    AdapterFlags[0] |= CONTINUATION_RUNNING;
+    if (TaskFile.command == ATA_CMD_WRITE_SECTORS) continueWrite(request);
+    else if (TaskFile.command == ATA_CMD_READ_SECTORS) continueRead(request);
+    AdapterFlags[0] &= (uint8_t)~CONTINUATION_RUNNING;
+    return true;
+}
+
+void abandonTransfer(void)
+{
+    if (!TransferState.deferPending) return;
+    TransferState.deferPending = 0;
+    TransferState.deferred = 0;
+    TransferState.sectorsLeft = 0;
+    TransferState.transferDone = 1;
+    AdapterFlags[0] &= (uint8_t)~(WAIT_FOR_DRIVE | CONTINUATION_RUNNING);
+    // The port was kept for the drive's interrupt; give it back for real.
+    LinkEndInterruptWait();
+    LinkRelease();
+}
