@@ -131,6 +131,10 @@ void CompleteCurrentRequest(AdapterExtension* adapter);
 // Interrupt path.
 BOOLEAN ServiceInterrupt(UnitExtension* unit);
 
+// Discovery: whether the adapter answers at the port; on success the modes
+// are set and drive discovery has run.
+BOOLEAN ProbePort(uint16_t port);
+
 // Returns every driver-wide record to its load-time value. A real load
 // starts from a fresh image; a host that loads the driver more than once
 // in one process calls this before each load.

@@ -30,6 +30,18 @@ struct UnitExtension;
 // The sense key of the last command that ended with CHECK CONDITION.
 extern uint8_t LastSenseKey;
 
+// INQUIRY header and the buffers MODE SENSE assembles its answer in.
+#define INQUIRY_HEADER_LENGTH 8
+#define MODE_BUFFER_LENGTH 36
+extern uint8_t InquiryHeader[INQUIRY_HEADER_LENGTH];
+extern uint8_t ModePageBuffer[MODE_BUFFER_LENGTH];      // pages 0x00, 0x01, 0x03
+extern uint8_t GeometryPageBuffer[MODE_BUFFER_LENGTH];  // page 0x04
+
+// The most sectors one READ or WRITE moves: the ATA sector count register
+// holds one byte, and the driver never sends the count 0 (256) for data
+// commands, so longer requests are refused rather than cut short.
+#define MAX_SECTORS_PER_COMMAND 255
+
 void DispatchCommand(UnitExtension* unit);
 
 // Turns CommandState.senseKey into the request's host and target status and

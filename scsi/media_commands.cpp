@@ -1,0 +1,221 @@
+// The commands that move data or act on the medium: READ and WRITE (6 and
+// 10), VERIFY, SEEK, REZERO UNIT, START STOP UNIT, PREVENT ALLOW MEDIUM
+// REMOVAL, TEST UNIT READY and the vendor no-operation 0xFE.
+#include "miniport/parameters.h"
+#include "scsi/dispatch.h"
+#include "scsi/scsi_common.h"
+
+#define VERIFY_ZERO_COUNT 256  // a verification length of 0 reaches the drive as count 0
+
+// Block address and length of a read, write, verify or seek, in the CDB
+// form its opcode has (group 0 opcodes are 6-byte commands).
+struct BlockRange {
+    uint32_t block;
+    uint32_t count;
+    uint8_t cdbLength;
+};
+
+static BlockRange DecodeBlockRange(const UnitExtension* unit)
+{
+    BlockRange r;
+    const uint8_t* cdb = unit->Cdb;
+    if (cdb[0] < 0x20) {
+        r.block = BigEndian24(cdb + 1);
+        r.count = cdb[4] != 0 ? cdb[4] : 256;  // a 6-byte length of 0 means 256
+        r.cdbLength = 6;
+    } else {
+        r.block = BigEndian32(cdb + 2);
+        r.count = BigEndian16(cdb + 7);
+        r.cdbLength = 10;
+    }
+    return r;
+}
+
+// Blocks past the end of the medium are refused before the drive sees
+// them; a unit without a known capacity (no medium) is not ready. Returns
+// the sense key to end with, SENSE_NONE when the range is on the medium.
+static uint8_t RangeCheck(uint8_t u, uint32_t block, uint32_t count)
+{
+    uint32_t capacity = UnitParameters[u].totalSectors;
+    if (capacity == 0) return SENSE_NOT_READY;
+    if (block >= capacity || count > capacity - block) return SENSE_ILLEGAL_REQUEST;
+    return SENSE_NONE;
+}
+
+// Fills the task file's address and count from the CDB in its opcode's form.
+static void LoadAddress(UnitExtension* unit, uint8_t cdbLength)
+{
+    uint8_t given = unit->CdbLength;
+    unit->CdbLength = cdbLength;
+    loadBlockAddress(unit);
+    unit->CdbLength = given;
+}
+
+// Checks a READ or WRITE and prepares its task file and transfer; false
+// when the command is over already (refused, or nothing to move).
+static bool PrepareTransfer(UnitExtension* unit, uint8_t command)
+{
+    uint8_t u = RequestUnit(unit);
+    BlockRange r = DecodeBlockRange(unit);
+    if (r.count == 0) return false;  // a 10-byte length of 0 moves nothing: GOOD
+    if (r.count > MAX_SECTORS_PER_COMMAND) {
+        CommandState.senseKey = SENSE_ILLEGAL_REQUEST;
+        return false;
+    }
+    if (unit->DataBuffer == 0 || unit->DataLength < r.count * ATA_SECTOR_SIZE) {
+        CommandState.senseKey = SENSE_NO_BUFFER;  // data overrun, the drive untouched
+        return false;
+    }
+    uint8_t range = RangeCheck(u, r.block, r.count);
+    if (range != SENSE_NONE) {
+        CommandState.senseKey = range;
+        return false;
+    }
+    TaskFile.command = command;
+    LoadAddress(unit, r.cdbLength);
+    unit->DataLength = r.count * ATA_SECTOR_SIZE;
+    unit->TransferPointer = unit->DataBuffer;
+    return true;
+}
+
+void ScsiRead(UnitExtension* unit)
+{
+    if (PrepareTransfer(unit, ATA_CMD_READ_SECTORS)) readSectors(unit);
+}
+
+void ScsiWrite(UnitExtension* unit)
+{
+    if (PrepareTransfer(unit, ATA_CMD_WRITE_SECTORS)) writeSectors(unit);
+}
+
+// A verification length of 0 asks the drive for 256 sectors.
+void ScsiVerify(UnitExtension* unit)
+{
+    uint8_t u = RequestUnit(unit);
+    BlockRange r = DecodeBlockRange(unit);
+    uint32_t count = r.count != 0 ? r.count : VERIFY_ZERO_COUNT;
+    uint8_t range = r.count > MAX_SECTORS_PER_COMMAND ? SENSE_ILLEGAL_REQUEST : RangeCheck(u, r.block, count);
+    if (range != SENSE_NONE) {
+        CommandState.senseKey = range;
+        return;
+    }
+    TaskFile.command = ATA_CMD_READ_VERIFY;
+    LoadAddress(unit, r.cdbLength);
+    executeUnitCommand(u);
+    if (CommandState.senseKey == SENSE_DATA_PROTECT) CommandState.senseKey = SENSE_NONE;
+}
+
+// The seek goes to the composed cylinder with head 0.
+void ScsiSeek(UnitExtension* unit)
+{
+    uint8_t u = RequestUnit(unit);
+    BlockRange r = DecodeBlockRange(unit);
+    uint8_t range = RangeCheck(u, r.block, 1);
+    if (range != SENSE_NONE) {
+        CommandState.senseKey = range;
+        return;
+    }
+    TaskFile.command = ATA_CMD_SEEK;
+    LoadAddress(unit, r.cdbLength);
+    TaskFile.sectorCount = 0;
+    TaskFile.sectorNumber = 1;
+    executeUnitCommand(u);
+}
+
+void ScsiRezeroUnit(UnitExtension* unit)
+{
+    TaskFile.command = ATA_CMD_RECALIBRATE;
+    executeUnitCommand(RequestUnit(unit));
+}
+
+// Clears the address registers and selects the unit for a non-data command.
+static void PrepareUnitCommand(uint8_t u, uint8_t command)
+{
+    TaskFile.features = 0;
+    TaskFile.sectorCount = 0;
+    TaskFile.sectorNumber = 0;
+    TaskFile.cylinderLow = 0;
+    TaskFile.cylinderHigh = 0;
+    TaskFile.driveHead = DriveSelectValue(u);
+    TaskFile.command = command;
+}
+
+// Only "eject" (LoEj set, Start clear) reaches the drive.
+void ScsiStartStopUnit(UnitExtension* unit)
+{
+    uint8_t u = RequestUnit(unit);
+    if ((unit->Cdb[4] & 0x03) != 0x02) return;
+    PrepareUnitCommand(u, ATA_CMD_MEDIA_EJECT);
+    executeUnitCommand(u);
+}
+
+// The door state is recorded before the command runs, whatever its outcome.
+void ScsiMediumRemoval(UnitExtension* unit)
+{
+    uint8_t u = RequestUnit(unit);
+    if (unit->Cdb[4] & 0x01) {
+        PrepareUnitCommand(u, ATA_CMD_DOOR_LOCK);
+        UnitState[u].doorLocked = 1;
+    } else {
+        PrepareUnitCommand(u, ATA_CMD_DOOR_UNLOCK);
+        UnitState[u].doorLocked = 0;
+    }
+    executeUnitCommand(u);
+}
+
+// Removable drive with media status notification: the status bits decide.
+static void MediaStatusReady(uint8_t u)
+{
+    uint8_t media = getMediaStatus(u);
+    CommandState.senseKey = SENSE_NONE;
+    if (media & MEDIA_MC) CommandState.senseKey = SENSE_UNIT_ATTENTION;
+    if (media & MEDIA_NM) {
+        CommandState.senseKey = SENSE_NOT_READY;
+        UnitState[u].flags &= (uint8_t)~UNIT_READY;
+    }
+}
+
+// Removable drive without it: a polled read of the first sector, whose
+// data is thrown away, shows a media change; then the post-boot command.
+// Returns false when the media change ends the command.
+static bool ProbeRead(UnitExtension* unit, uint8_t u)
+{
+    TaskFile.command = ATA_CMD_READ_SECTORS;
+    TaskFile.sectorCount = 1;
+    TaskFile.sectorNumber = 1;
+    unit->TransferPointer = 0;
+
+    uint8_t polling = DriverParameters.PollingMode;
+    DriverParameters.PollingMode = 1;
+    CommandState.senseKey = SENSE_NONE;
+    readSectors(unit);
+    DriverParameters.PollingMode = polling;
+    if (CommandState.senseKey == SENSE_UNIT_ATTENTION) return false;
+
+    PrepareUnitCommand(u, ATA_CMD_POST_BOOT);
+    executeCommand(u);
+    return true;
+}
+
+void ScsiTestUnitReady(UnitExtension* unit)
+{
+    uint8_t u = RequestUnit(unit);
+    TaskFile.driveHead = DriveSelectValue(u);
+    selectDrive(TaskFile.driveHead);
+    CommandState.controlByte = getControlByte(u);
+
+    if (UnitState[u].flags & UNIT_REMOVABLE) {
+        if (UnitState[u].msnEnabled) {
+            MediaStatusReady(u);
+            return;
+        }
+        if (!ProbeRead(unit, u)) return;
+    }
+    waitReady(u);
+    if (CommandState.senseKey == SENSE_NOT_READY) UnitState[u].flags &= (uint8_t)~UNIT_READY;
+}
+
+void ScsiVendorNop(UnitExtension* unit)
+{
+    (void)unit;
+}

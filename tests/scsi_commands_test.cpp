@@ -1,0 +1,237 @@
+// The SCSI command emulation on the whole simulated PC: answers clipped to
+// allocation and buffer, sense after failures, CDB forms and bounds,
+// transfer checks, and the media commands as the drive sees them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "ata/ata.h"
+#include "sim/ata_drive.h"
+#include "sim/disk_client.h"
+#include "support/miniport_pc.h"
+
+using miniport_test::Guarded;
+using sim::DataDirection;
+
+namespace {
+
+class ScsiOnPc : public ::testing::Test {
+protected:
+    void SetUp() override { boot("fixed"); }
+    void boot(const std::string& drive)
+    {
+        pc_ = miniport_test::makePc(drive);
+        ASSERT_TRUE(pc_->boot().adapterFound);
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(pc_->host().violationCount(), 0u) << pc_->host().violationText();
+        EXPECT_EQ(pc_->drive().violations().total(), 0u);
+    }
+    // One command into a guarded buffer of `length` bytes (NULL when `null`).
+    uint8_t run(const std::vector<uint8_t>& cdb, uint32_t length, bool null = false,
+                DataDirection dir = DataDirection::In)
+    {
+        buf_ = Guarded(length);
+        return pc_->host().execute(0, 0, cdb, dir, null ? nullptr : buf_.data(), length).srbStatus;
+    }
+    sim::CommandResult withSense(const std::vector<uint8_t>& cdb)
+    {
+        std::vector<uint8_t> data(512);
+        return pc_->disk().command(cdb, DataDirection::In, data.data(), (uint32_t)data.size());
+    }
+    size_t driveCommands() { return pc_->drive().commandLog().size(); }
+    uint32_t be(size_t at, int n) const
+    {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i) v = v << 8 | buf_[at + i];
+        return v;
+    }
+    uint32_t capacity() const { return UnitParameters[0].totalSectors; }  // as presented
+
+    std::unique_ptr<sim::SimulatedPc> pc_;
+    Guarded buf_{0};
+};
+
+TEST_F(ScsiOnPc, InquiryAndCapacity)
+{
+    ASSERT_EQ(run({0x12, 0, 0, 0, 36, 0}, 36), SRB_STATUS_SUCCESS);
+    const uint8_t header[8] = {0x00, 0x00, 0x01, 0, 0, 0, 0, 0};
+    EXPECT_EQ(0, std::memcmp(buf_.data(), header, 8));
+    EXPECT_EQ(0, std::memcmp(buf_.data() + 8, pc_->drive().config().model.data(), MODEL_LENGTH));
+    for (int i = 26; i < 36; ++i) EXPECT_EQ(buf_[i], 0) << i;
+    EXPECT_TRUE(buf_.untouchedFrom(36));
+    run({0x12, 0, 0, 0, 5, 0}, 36);
+    EXPECT_TRUE(buf_.untouchedFrom(5));
+    run({0x12, 0, 0, 0, 255, 0}, 20);  // allocation beyond the buffer
+    EXPECT_TRUE(buf_.untouchedFrom(20));
+    EXPECT_EQ(run({0x12, 0, 0, 0, 36, 0}, 36, true), SRB_STATUS_DATA_OVERRUN);
+
+    ASSERT_GT(capacity(), 0u);
+    ASSERT_EQ(run({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8), SRB_STATUS_SUCCESS);
+    EXPECT_EQ(be(0, 4), capacity() - 1);
+    EXPECT_EQ(be(4, 4), 512u);
+    run({0x25, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 8);  // PMI: the block count
+    EXPECT_EQ(be(0, 4), capacity());
+    EXPECT_EQ(run({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 7), SRB_STATUS_DATA_OVERRUN);
+    EXPECT_TRUE(buf_.untouchedFrom(0));
+    EXPECT_EQ(run({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8, true), SRB_STATUS_DATA_OVERRUN);
+}
+
+TEST_F(ScsiOnPc, ModeSensePages)
+{
+    ASSERT_EQ(run({0x1A, 0, 0x01, 0, 12, 0}, 12), SRB_STATUS_SUCCESS);
+    EXPECT_EQ(be(0, 4), 0x0B000008u);
+    EXPECT_EQ(be(5, 3), capacity() & 0xFFFFFF);
+    EXPECT_EQ(be(9, 3), 512u);
+    run({0x1A, 0, 0x03, 0, 36, 0}, 36);
+    EXPECT_EQ(be(12, 2), 0x0316u);
+    EXPECT_EQ(be(22, 2), UnitParameters[0].sectorsPerTrack);
+    run({0x1A, 0, 0x44, 0, 36, 0}, 20);  // page 4 with page control 1; a buffer of 20
+    EXPECT_EQ(be(14, 3), UnitParameters[0].cylinders);
+    EXPECT_EQ(buf_[17], UnitParameters[0].heads & 0xFF);
+    EXPECT_TRUE(buf_.untouchedFrom(20));
+    for (const auto& cdb : {std::vector<uint8_t>{0x1A, 0, 0x3F, 0, 36, 0}, {0x1A, 0, 0x08, 0, 36, 0},
+                            {0x1A, 0, 0x00, 0, 13, 0}}) {
+        sim::CommandResult c = withSense(cdb);
+        EXPECT_TRUE(c.checkCondition());
+        EXPECT_EQ(c.senseKey, SENSE_ILLEGAL_REQUEST);
+        EXPECT_EQ(c.asc, 0x27);
+    }
+}
+
+TEST_F(ScsiOnPc, RequestSenseKeepsTheLastKeyAndClipsToTheBuffer)
+{
+    size_t before = driveCommands();
+    for (uint8_t op : {0x11, 0x2E, 0x5A}) EXPECT_EQ(withSense({op, 0, 0, 0, 0, 0, 0, 0, 0, 0}).senseKey, 5) << int(op);
+    EXPECT_EQ(driveCommands(), before);
+    ASSERT_TRUE(pc_->disk().testUnitReady().good());
+
+    ASSERT_EQ(run({0x03, 0, 0, 0, 18, 0}, 18), SRB_STATUS_SUCCESS);
+    const uint8_t expected[18] = {0x70, 0, 0x05, 0, 0, 0, 0, 0x08, 0, 0, 0, 0, 0x27, 0, 0, 0, 0, 0};
+    EXPECT_EQ(0, std::memcmp(buf_.data(), expected, 18));
+    EXPECT_TRUE(buf_.untouchedFrom(18));
+    run({0x03, 0, 0, 0, 18, 0}, 4);
+    EXPECT_TRUE(buf_.untouchedFrom(4));
+    EXPECT_EQ(run({0x03, 0, 0, 0, 18, 0}, 0), SRB_STATUS_SUCCESS);
+    EXPECT_EQ(run({0x03, 0, 0, 0, 18, 0}, 18, true), SRB_STATUS_DATA_OVERRUN);
+}
+
+// Transfers refused before the drive sees them; 0xEE marks a block address
+// at the last block.
+struct Refusal {
+    const char* name;
+    std::vector<uint8_t> cdb;
+    uint32_t length;
+    bool null;
+    uint8_t srbStatus;
+};
+
+class RefusedTransfer : public ScsiOnPc, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(RefusedTransfer, LeavesTheDriveAndTheBufferAlone)
+{
+    std::vector<uint8_t> cdb = GetParam().cdb;
+    if (cdb[2] == 0xEE)
+        for (int i = 0; i < 4; ++i) cdb[2 + i] = (uint8_t)((capacity() - 1) >> (24 - 8 * i));
+    size_t before = driveCommands();
+    EXPECT_EQ(run(cdb, GetParam().length, GetParam().null), GetParam().srbStatus);
+    EXPECT_EQ(driveCommands(), before);
+    EXPECT_TRUE(buf_.untouchedFrom(0));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusedTransfer,
+    ::testing::Values(Refusal{"overrun", {0x28, 0, 0, 0, 0, 0, 0, 0, 8, 0}, 3584, false, SRB_STATUS_DATA_OVERRUN},
+                      Refusal{"nobuffer", {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 512, true, SRB_STATUS_DATA_OVERRUN},
+                      Refusal{"writeoverrun", {0x2A, 0, 0, 0, 0, 0, 0, 0, 2, 0}, 512, false, SRB_STATUS_DATA_OVERRUN},
+                      Refusal{"zerolength", {0x28, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 512, false, SRB_STATUS_SUCCESS},
+                      Refusal{"sectors256", {0x28, 0, 0, 0, 0, 0, 0, 1, 0, 0}, 131072, false, SRB_STATUS_ERROR},
+                      Refusal{"sectors257", {0x2A, 0, 0, 0, 0, 0, 0, 1, 1, 0}, 131584, false, SRB_STATUS_ERROR},
+                      Refusal{"sixbytezero", {0x08, 0, 0, 0, 0, 0}, 131072, false, SRB_STATUS_ERROR},
+                      Refusal{"pastend", {0x28, 0, 0xEE, 0, 0, 0, 0, 0, 2, 0}, 1024, false, SRB_STATUS_ERROR},
+                      Refusal{"verifypastend", {0x2F, 0, 0xEE, 0, 0, 0, 0, 0, 0, 0}, 0, true, SRB_STATUS_ERROR},
+                      Refusal{"shortcdb", {0x28, 0, 0, 0, 0, 1}, 512, false, SRB_STATUS_ERROR}),
+    [](const ::testing::TestParamInfo<Refusal>& i) { return std::string(i.param.name); });
+
+TEST_F(ScsiOnPc, DataAndTheRegistersTheDriveGets)
+{
+    std::vector<uint8_t> out(8 * 512), in(8 * 512, 0);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = (uint8_t)(i * 7 + 3);
+    uint32_t block = capacity() - 8;
+    ASSERT_TRUE(pc_->disk().write10(block, 8, out.data(), (uint32_t)out.size()).good());
+    ASSERT_TRUE(pc_->disk().read10(block, 8, in.data(), (uint32_t)in.size()).good());
+    EXPECT_EQ(in, out);
+
+    // READ(6) in a padded 12-byte CDB is read in the 6-byte form.
+    std::vector<uint8_t> one(512);
+    ASSERT_EQ(pc_->host().execute(0, 0, {0x08, 0, 0x12, 0x34, 1, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+                                  DataDirection::In, one.data(), 512).srbStatus,
+              SRB_STATUS_SUCCESS);
+    const sim::CommandRecord& read6 = pc_->drive().commandLog().back();
+    EXPECT_EQ(read6.sectorNumber, 0x34);
+    EXPECT_EQ(read6.cylinderLow, 0x12);
+    EXPECT_EQ(read6.sectorCount, 1);
+
+    ASSERT_TRUE(pc_->disk().verify10(0, 0).good());  // length 0 asks for 256 sectors
+    EXPECT_EQ(pc_->drive().commandLog().back().command, ATA_CMD_READ_VERIFY);
+    EXPECT_EQ(pc_->drive().commandLog().back().sectorCount, 0);
+
+    size_t before = driveCommands();
+    EXPECT_TRUE(pc_->disk().testUnitReady().good());  // fixed disk: only the ready check
+    EXPECT_EQ(run({0xFE, 0, 0, 0, 0, 0}, 0, true, DataDirection::None), SRB_STATUS_SUCCESS);
+    EXPECT_EQ(driveCommands(), before);
+}
+
+TEST_F(ScsiOnPc, RemovableWithoutMediaStatus)
+{
+    boot("syquest");
+    for (int round = 0; round < 2; ++round) {  // the ready test reads the first sector every time
+        pc_->drive().clearLogs();
+        EXPECT_TRUE(pc_->disk().testUnitReady().good());
+        const auto& log = pc_->drive().commandLog();
+        ASSERT_EQ(log.size(), 2u);
+        EXPECT_TRUE(log[0].command == ATA_CMD_READ_SECTORS || log[0].command == ATA_CMD_READ_MULTIPLE);
+        EXPECT_EQ(log[0].sectorCount, 1);
+        EXPECT_EQ(log[0].sectorNumber, 1);
+        EXPECT_EQ(log[1].command, ATA_CMD_POST_BOOT);
+    }
+
+    // MODE SELECT reads the list only within its length and the buffer.
+    const std::vector<uint8_t> list = {0, 0, 0, 0, 0x80, 0x02, 0x02, 0x00, 0x00, 0x02, 0x02, 0x00};
+    for (uint32_t length : {8u, 10u}) {
+        std::vector<uint8_t> b = list;
+        EXPECT_EQ(pc_->host().execute(0, 0, {0x15, 0, 0, 0, 12, 0}, DataDirection::Out, b.data(), length).srbStatus,
+                  SRB_STATUS_ERROR);
+    }
+    std::vector<uint8_t> b = list;
+    ASSERT_EQ(pc_->host().execute(0, 0, {0x15, 0x01, 0, 0, 12, 0}, DataDirection::Out, b.data(), 12).srbStatus,
+              SRB_STATUS_SUCCESS);
+    EXPECT_EQ(pc_->drive().commandLog().back().command, ATA_CMD_VENDOR_SYQUEST);
+    EXPECT_EQ(pc_->drive().commandLog().back().features, 0x50);  // 'P'
+
+    pc_->drive().faults().abortCommand(ATA_CMD_DOOR_LOCK);
+    EXPECT_TRUE(pc_->disk().preventAllow(true).checkCondition());
+    EXPECT_EQ(UnitState[0].doorLocked, 1);  // set whatever the outcome
+    size_t before = driveCommands();
+    EXPECT_TRUE(pc_->disk().command({0x1B, 0, 0, 0, 0x03, 0}, DataDirection::None, nullptr, 0).good());
+    EXPECT_EQ(driveCommands(), before);  // load: nothing to do
+    EXPECT_TRUE(pc_->disk().eject().good());
+    EXPECT_EQ(pc_->drive().ejectCount(), 1u);
+}
+
+TEST_F(ScsiOnPc, MediaStatusDriveReportsProtectionAndMissingMedium)
+{
+    boot("removable");
+    ASSERT_EQ(UnitState[0].msnEnabled, 1);
+    pc_->drive().setWriteProtected(true);
+    sim::ModeSenseResult m = pc_->disk().modeSense(0x00, 12);
+    EXPECT_TRUE(m.result.good());
+    EXPECT_TRUE(m.writeProtected);
+    pc_->drive().removeMedium();
+    sim::CommandResult tur = pc_->disk().testUnitReady();
+    EXPECT_EQ(tur.senseKey, SENSE_NOT_READY);
+    EXPECT_EQ(tur.asc, 0x3A);
+}
+
+}  // namespace
