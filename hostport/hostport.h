@@ -75,4 +75,8 @@ void Ps2AltSetting(void);
 void Ps2RestoreState(void);
 void FastBusSwitch(void);
 
+// Puts back the chip and chipset registers that the probes changed, for a
+// port on which detection gave up (the port stays a printer port).
+void HostPortUndoChanges(void);
+
 #endif  // HOSTPORT_HOSTPORT_H

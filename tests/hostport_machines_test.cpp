@@ -1,0 +1,384 @@
+// Host port setup on each machine kind: the chip is recognised, its port is
+// switched, and negotiation then chooses its modes; a chip that answers but
+// whose switch does nothing ends in a slower working mode; probes on
+// machines without the chip leave every chip register as found.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "adapter_rig.h"
+#include "hostport/hostport_internal.h"
+#include "sim/chipset_100.h"
+#include "sim/cmos_window_chipset.h"
+#include "sim/indexed_chipset22.h"
+#include "sim/laptop_chipset.h"
+#include "sim/ns_pc873xx.h"
+#include "sim/pci_config.h"
+#include "sim/pic.h"
+#include "sim/ps2_system_board.h"
+#include "sim/rtc.h"
+#include "sim/smc_fdc37c665.h"
+#include "sim/smc_fdc37c666.h"
+#include "sim/smc_fdc37c93x.h"
+#include "sim/winbond_w83877f.h"
+
+namespace {
+
+using sim::ChipFault;
+using sim::ParallelPortKind;
+
+enum class Chip { None, Smc665, Smc669, Smc666, Smc93x, Smc93xAtEA, Ns, Winbond, Pci, Chipset100,
+                  CmosWindow, Laptop, Ps2 };
+
+const char* ChipName(Chip c)
+{
+    static const char* names[] = {"None", "Smc665", "Smc669", "Smc666", "Smc93x", "Smc93xAtEA",
+                                  "Ns", "Winbond", "Pci", "Chipset100", "CmosWindow", "Laptop",
+                                  "Ps2"};
+    return names[static_cast<int>(c)];
+}
+
+// A machine: the port kind the chip's board would have, with the port's
+// own EPP and bidirectional switches off so only the chip can give them.
+struct Machine {
+    explicit Machine(Chip chip, ChipFault fault = ChipFault::None, uint16_t chipPort = 0x378)
+        : rig(Options(chip))
+    {
+        sim::Rtc& rtc = rig.addChip<sim::Rtc>();
+        pic = &rig.addChip<sim::Pic>(&rig.bus);
+        sim::ParallelPort& p = rig.port;
+        switch (chip) {
+        case Chip::None: break;
+        case Chip::Smc665: model = &rig.addChip<sim::SmcFdc37c665>(p, 0x3F0, 0x65, fault); break;
+        case Chip::Smc669: model = &rig.addChip<sim::SmcFdc37c665>(p, 0x370, 0x03, fault); break;
+        case Chip::Smc666: model = &rig.addChip<sim::SmcFdc37c666>(p, 0x3F0, fault); break;
+        case Chip::Smc93x: model = &rig.addChip<sim::SmcFdc37c93x>(p, 0x3F0, chipPort, fault); break;
+        case Chip::Smc93xAtEA: model = &rig.addChip<sim::SmcFdc37c93x>(p, 0xEA, chipPort, fault); break;
+        case Chip::Ns: model = &rig.addChip<sim::NsPc873xx>(p, 0x2E, chipPort, fault); break;
+        case Chip::Winbond: model = &rig.addChip<sim::WinbondW83877f>(p, 0x89, fault); break;
+        case Chip::Pci: model = &rig.addChip<sim::PciConfigSpace>(rig.bus, p, chipPort, fault); break;
+        case Chip::Chipset100:
+            model = &rig.addChip<sim::Chipset100>(p, sim::Chipset100::Kind::Chipset, fault);
+            break;
+        case Chip::CmosWindow:
+            model = &rig.addChip<sim::CmosWindowChipset>(rtc, p, p, chipPort, fault);
+            break;
+        case Chip::Laptop: model = &rig.addChip<sim::LaptopChipset>(p, chipPort, false, fault); break;
+        case Chip::Ps2: model = &rig.addChip<sim::Ps2SystemBoard>(p, chipPort, fault); break;
+        }
+        rig.start();
+    }
+
+    static AdapterRigOptions Options(Chip chip)
+    {
+        AdapterRigOptions o;
+        o.kind = ParallelPortKind::Epp;
+        o.eppEnabled = chip == Chip::None;
+        o.bidirectional = false;
+        if (chip == Chip::Smc665 || chip == Chip::Smc669 || chip == Chip::Smc666 ||
+            chip == Chip::Smc93x || chip == Chip::Smc93xAtEA || chip == Chip::Winbond)
+            o.kind = ParallelPortKind::Ecp;
+        if (chip == Chip::Ps2) o.kind = ParallelPortKind::Ps2;
+        return o;
+    }
+
+    std::string Violations() const
+    {
+        std::string text = rig.adapter.lastViolation();
+        if (model) text += " / " + model->lastViolation();
+        return text;
+    }
+
+    AdapterRig rig;
+    sim::Pic* pic = nullptr;
+    sim::ChipModel* model = nullptr;
+};
+
+// ---- Each machine: recognised, switched, modes chosen -------------------
+
+struct MachineCase {
+    Chip chip;
+    uint8_t readMode;
+    uint8_t writeMode;
+    uint8_t kind;
+    bool eppActive;
+};
+
+class HostMachines : public ::testing::TestWithParam<MachineCase> {};
+
+TEST_P(HostMachines, RecognisedSwitchedAndNegotiated)
+{
+    const MachineCase& c = GetParam();
+    Machine m(c.chip);
+    ASSERT_TRUE(InitAdapterOnPorts(0)) << m.Violations();
+    EXPECT_EQ(PortBase, 0x378);
+    EXPECT_EQ(DriverParameters.ReadMode, c.readMode);
+    EXPECT_EQ(DriverParameters.WriteMode, c.writeMode);
+    EXPECT_EQ(LinkState.HostPortKind, c.kind);
+    EXPECT_EQ(m.rig.port.eppActive(), c.eppActive);
+    EXPECT_EQ(m.rig.adapter.violationCount(), 0u) << m.rig.adapter.lastViolation();
+    if (m.model) EXPECT_EQ(m.model->violations(), 0u) << m.model->lastViolation();
+    EXPECT_EQ(m.pic->unmaskedWithInterruptsEnabled(), 0u);
+    // The link can use what detection left: one request cycle works.
+    ASSERT_EQ(LinkAcquire(), LINK_OK);
+    EXPECT_EQ(LinkReadRegister(ATA_REG_SECTOR_COUNT), 0u);
+    EXPECT_EQ(LinkRelease(), LINK_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chips, HostMachines,
+    ::testing::Values(MachineCase{Chip::None, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
+                      MachineCase{Chip::Smc665, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
+                      MachineCase{Chip::Smc669, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
+                      MachineCase{Chip::Smc666, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
+                      MachineCase{Chip::Smc93x, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
+                      MachineCase{Chip::Smc93xAtEA, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
+                      MachineCase{Chip::Ns, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
+                      MachineCase{Chip::Winbond, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
+                      MachineCase{Chip::Pci, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
+                      MachineCase{Chip::Chipset100, RM_EPP8, WM_EPP8, HOST_PORT_CHIPSET_GATED, false},
+                      MachineCase{Chip::CmosWindow, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
+                      MachineCase{Chip::Laptop, RM_53, WM_BYTE, HOST_PORT_PLAIN, false},
+                      MachineCase{Chip::Ps2, RM_BIDIR_SLOW, WM_BYTE, HOST_PORT_PLAIN, false}),
+    [](const ::testing::TestParamInfo<MachineCase>& info) { return ChipName(info.param.chip); });
+
+// Negotiation never reaches the laptop chipset's EPP; the configured EPP
+// pair without negotiation does, through the enhanced-mode switch.
+TEST(LaptopChipset, ConfiguredEppPairSwitchesItsPort)
+{
+    Machine m(Chip::Laptop);
+    DriverParameters.NoModeNegotiation = 1;
+    DriverParameters.ReadMode = RM_EPP8;
+    DriverParameters.WriteMode = WM_EPP8;
+    DriverParameters.ModesForced = 1;
+    ASSERT_TRUE(InitAdapterOnPorts(0x378)) << m.Violations();
+    EXPECT_EQ(MachineSwitchState.LaptopOpenWorked, 1);
+    EXPECT_TRUE(m.rig.port.eppActive());
+    EXPECT_EQ(LinkState.HostPortKind, HOST_PORT_ENHANCED);
+    EXPECT_EQ(m.model->violations(), 0u) << m.model->lastViolation();
+    EXPECT_EQ(m.rig.adapter.violationCount(), 0u) << m.rig.adapter.lastViolation();
+    ASSERT_EQ(LinkAcquire(), LINK_OK);
+    m.rig.ata.regs[3] = 0x77;
+    EXPECT_EQ(LinkReadRegister(ATA_REG_SECTOR_NUMBER), 0x77u);
+    EXPECT_EQ(LinkRelease(), LINK_OK);
+    EXPECT_TRUE(LaptopChipsetRestore());
+    EXPECT_FALSE(m.rig.port.eppActive());
+}
+
+// ---- Chips that answer but do not switch --------------------------------
+
+class HalfWorkingChips : public ::testing::TestWithParam<Chip> {};
+
+TEST_P(HalfWorkingChips, EndInAWorkingSlowerMode)
+{
+    Machine m(GetParam(), ChipFault::SwitchIgnored);
+    bool found = InitAdapterOnPorts(0x378);
+    if (GetParam() == Chip::Chipset100) {
+        // Its pair is never pattern-tested by negotiation; the acceptance
+        // test catches it and nothing is reported working.
+        EXPECT_FALSE(found);
+        EXPECT_FALSE(m.model->registersChanged())
+            << ::testing::PrintToString(m.model->changedRegisters());
+        return;
+    }
+    ASSERT_TRUE(found) << m.Violations();
+    EXPECT_NE(DriverParameters.ReadMode, RM_EPP8);
+    EXPECT_NE(DriverParameters.ReadMode, RM_EPP32);
+    EXPECT_EQ(m.rig.adapter.violationCount(), 0u) << m.rig.adapter.lastViolation();
+    ASSERT_EQ(LinkAcquire(), LINK_OK);
+    uint8_t block[512];
+    m.rig.ata.regs[2] = 0x5A;
+    EXPECT_EQ(LinkReadRegister(ATA_REG_SECTOR_COUNT), 0x5Au);
+    LinkWriteRegister(ATA_REG_SECTOR_COUNT, 0xC3);
+    EXPECT_EQ(m.rig.ata.regs[2], 0xC3);
+    (void)block;
+    EXPECT_EQ(LinkRelease(), LINK_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(Chips, HalfWorkingChips,
+                         ::testing::Values(Chip::Smc665, Chip::Smc93x, Chip::Ns, Chip::Winbond,
+                                           Chip::Pci, Chip::Chipset100, Chip::CmosWindow),
+                         [](const ::testing::TestParamInfo<Chip>& info) { return ChipName(info.param); });
+
+// ---- A port given up on -------------------------------------------------
+
+// A chip whose switch does nothing, and adapter outputs that settle after
+// 3 us: the adapter answers its echo and identity but no pair carries the
+// pattern, after the chip was programmed on the way.
+class FailedDetection : public ::testing::TestWithParam<Chip> {};
+
+TEST_P(FailedDetection, LeavesTheChipAsFound)
+{
+    Machine m(GetParam(), ChipFault::SwitchIgnored);
+    m.rig.adapter.setSettleTime(3000);
+    EXPECT_FALSE(InitAdapterOnPorts(0x378));
+    EXPECT_EQ(LinkState.AdapterIdValue, 0xA3);
+    EXPECT_FALSE(m.model->registersChanged()) << ::testing::PrintToString(m.model->changedRegisters());
+    EXPECT_EQ(m.model->violations(), 0u) << m.model->lastViolation();
+}
+
+INSTANTIATE_TEST_SUITE_P(Chips, FailedDetection,
+                         ::testing::Values(Chip::Smc665, Chip::Smc93x, Chip::Smc93xAtEA, Chip::Ns,
+                                           Chip::Winbond, Chip::Pci, Chip::Chipset100,
+                                           Chip::Laptop, Chip::Ps2),
+                         [](const ::testing::TestParamInfo<Chip>& info) { return ChipName(info.param); });
+
+// ---- Probes on machines without the chip they look for ------------------
+
+struct AbsentCase {
+    Chip chip;
+    ChipFault fault;
+    uint16_t chipPort;
+};
+
+class ProbesLeaveOtherChips : public ::testing::TestWithParam<AbsentCase> {};
+
+TEST_P(ProbesLeaveOtherChips, UnchangedAfterMachinePortSetup)
+{
+    const AbsentCase& c = GetParam();
+    Machine m(c.chip, c.fault, c.chipPort);
+    PortBase = 0x378;
+    MachinePortSetup(0x378);
+    uint8_t kind = 0;
+    MachineChipsetCheck(0x378, &kind);
+    Ps2Detect();
+    Ps2SaveState();
+    EXPECT_FALSE(m.model->registersChanged()) << ::testing::PrintToString(m.model->changedRegisters());
+    // The Winbond model counts the probe's second-key attempt (see ISSUES).
+    if (c.chip != Chip::Winbond) EXPECT_EQ(m.model->violations(), 0u) << m.model->lastViolation();
+    EXPECT_EQ(m.pic->unmaskedWithInterruptsEnabled(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chips, ProbesLeaveOtherChips,
+    ::testing::Values(AbsentCase{Chip::Ns, ChipFault::None, 0x278},
+                      AbsentCase{Chip::Smc93x, ChipFault::None, 0x278},
+                      AbsentCase{Chip::Smc93xAtEA, ChipFault::None, 0x278},
+                      AbsentCase{Chip::Winbond, ChipFault::WrongAnswer, 0x378},
+                      AbsentCase{Chip::Pci, ChipFault::None, 0x3BC},
+                      AbsentCase{Chip::Ns, ChipFault::None, 0x3BC}),
+    [](const ::testing::TestParamInfo<AbsentCase>& info) {
+        return std::string(ChipName(info.param.chip)) +
+               (info.param.fault == ChipFault::None ? "_Port" : "_WrongAnswer_Port") +
+               std::to_string(info.param.chipPort);
+    });
+
+TEST(ChipsetCheck, PlainLatchIsNotTakenAndKeepsItsValue)
+{
+    AdapterRig rig;
+    auto& latch = rig.addChip<sim::Chipset100>(rig.port, sim::Chipset100::Kind::PlainLatch);
+    rig.start();
+    uint8_t kind = 0;
+    EXPECT_FALSE(MachineChipsetCheck(0x378, &kind));
+    EXPECT_EQ(kind, 0);
+    EXPECT_FALSE(latch.registersChanged()) << ::testing::PrintToString(latch.changedRegisters());
+}
+
+TEST(ChipsetCheck, OtherPortsTouchNothing)
+{
+    AdapterRig rig;
+    rig.addChip<sim::Chipset100>(rig.port);
+    rig.start();
+    uint8_t kind = 0;
+    EXPECT_FALSE(MachineChipsetCheck(0x278, &kind));
+    EXPECT_FALSE(MachineChipsetCheck(0x3BC, &kind));
+    EXPECT_EQ(rig.bus.accessCount(), 0u);
+}
+
+// ---- The unidentified chipset at 0x22/0x23 ------------------------------
+
+TEST(UnidentifiedChipset, ReportedFromReadsOnly)
+{
+    AdapterRig rig;
+    rig.addChip<sim::Pic>(&rig.bus);
+    auto& chipset = rig.addChip<sim::IndexedChipset22>(sim::ChipFault::None);
+    rig.start();
+    PortBase = 0x378;
+    EXPECT_TRUE(MachinePortSetup(0x378));
+    EXPECT_EQ(chipset.writeCount(), 0u);
+    EXPECT_FALSE(chipset.registersChanged());
+}
+
+TEST(UnidentifiedChipset, NotLookedForWhenPciIsPresent)
+{
+    AdapterRig rig;
+    rig.addChip<sim::IndexedChipset22>(sim::ChipFault::None);
+    rig.addChip<sim::PciConfigSpace>(rig.bus, rig.port, 0);
+    rig.start();
+    PortBase = 0x378;
+    rig.bus.startRecording();
+    EXPECT_FALSE(MachinePortSetup(0x378));
+    for (const auto& a : rig.bus.recorded())
+        EXPECT_FALSE(a.port == 0x22 || a.port == 0x23) << sim::formatAccess(a);
+}
+
+// ---- Interrupt controller mirrors ---------------------------------------
+
+TEST(PicMirrors, MaskFlipsRunWithInterruptsOff)
+{
+    AdapterRig rig;
+    auto& pic = rig.addChip<sim::Pic>(&rig.bus, true, true);
+    rig.start();
+    PortBase = 0x378;
+    EXPECT_TRUE(PicAliasAt23());
+    EXPECT_FALSE(ProbeNsChip(0x378));  // 0x2E/0x2F is the mirror: skipped
+    EXPECT_GT(pic.maskWrites(), 0u);
+    EXPECT_EQ(pic.unmaskedWithInterruptsEnabled(), 0u);
+    EXPECT_EQ(pic.mask(), sim::Pic::kPowerOnMask);
+    EXPECT_TRUE(rig.bus.interruptsEnabled());
+}
+
+// ---- PS/2 board setup state ---------------------------------------------
+
+TEST(Ps2Board, SaveStateWithoutABoardLeavesSetupOff)
+{
+    AdapterRig rig;
+    rig.start();
+    rig.bus.startRecording();
+    Ps2SaveState();
+    uint8_t last94 = 0;
+    for (const auto& a : rig.bus.recorded())
+        if (a.write && a.port == 0x94) last94 = uint8_t(a.value);
+    EXPECT_EQ(last94, 0xFF);
+    EXPECT_EQ(MachineSwitchState.Ps2Saved, 0);
+}
+
+// ---- CMOS-window chipset ------------------------------------------------
+
+// A window chipset whose port register at +7 reads 0x00 after the select:
+// the complement is 0xFF, not below 0x0A, so the port is not taken.
+class ZeroAtPlus7 : public sim::IoDevice {
+public:
+    std::string name() const override { return "zero at +7"; }
+    bool decodes(uint16_t port) const override { return port == 0x37F; }
+    uint8_t read8(uint16_t) override { return 0x00; }
+    void write8(uint16_t, uint8_t) override {}
+};
+
+TEST(CmosWindow, PortRegisterCheckComparesTheByteComplement)
+{
+    AdapterRig rig;
+    sim::Rtc& rtc = rig.addChip<sim::Rtc>();
+    ZeroAtPlus7& zero = rig.addChip<ZeroAtPlus7>();
+    rig.addChip<sim::CmosWindowChipset>(rtc, rig.port, rig.port, 0x378);
+    rig.start();
+    EXPECT_TRUE(CmosWindowPresent());
+    EXPECT_FALSE(CmosWindowPortIs(0x378));
+    rig.bus.detach(zero);
+    EXPECT_TRUE(CmosWindowPortIs(0x378));  // the chipset's own +7 reads 0xF9
+}
+
+TEST(CmosWindow, UnprobedStateDoesNotSelectTheAlternateLayoutOnAPlainEppPort)
+{
+    AdapterRig rig;
+    rig.start();
+    ASSERT_EQ(CmosWindowState.State, 0xFF);
+    PortBase = 0x378;
+    LinkState.AdapterIdValue = 0xA3;
+    LinkState.HostPortKind = HOST_PORT_ENHANCED_EPP;
+    SetLinkModes(RM_EPP8, WM_EPP8);
+    ASSERT_EQ(LinkAcquire(), LINK_OK);  // EPP reads of the identity, standard layout
+    EXPECT_EQ(LinkRelease(), LINK_OK);
+}
+
+}  // namespace
