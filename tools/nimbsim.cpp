@@ -1,0 +1,71 @@
+// nimbsim: boots the driver on a simulated PC and uses the disk through it.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "sim/disk_client.h"
+#include "sim/pc.h"
+#include "sim/scsi_port_host.h"
+#include "tools/cli_options.h"
+#include "tools/commands.h"
+#include "tools/report.h"
+
+namespace nimbsim {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitNoAdapter = 3;
+
+std::string portList(const std::vector<uint16_t>& ports)
+{
+    std::string text;
+    for (uint16_t port : ports) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%s0x%03X", text.empty() ? "" : ", ", port);
+        text += buf;
+    }
+    return text.empty() ? "none" : text;
+}
+
+int run(const Options& options)
+{
+    sim::SimulatedPc pc(options.pc);
+    const sim::BootReport& boot = pc.boot();
+    if (!options.quiet && !options.json) printRegistration(std::cout, pc);
+    if (!boot.adapterFound) {
+        std::cerr << "nimbsim: no adapter found (ports tried: " << portList(boot.portsTried)
+                  << ")\n";
+        return kExitNoAdapter;
+    }
+    Session session(pc, options);
+    return session.execute() ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+}  // namespace nimbsim
+
+int main(int argc, char** argv)
+{
+    using namespace nimbsim;
+    try {
+        Options options = parseOptions(argc, argv);
+        return run(options);
+    } catch (const UsageError& e) {
+        if (*e.what()) std::cerr << "nimbsim: " << e.what() << "\n\n";
+        std::cerr << usageText();
+        return kExitUsage;
+    } catch (const std::exception& e) {
+        std::cerr << "nimbsim: " << e.what() << "\n";
+        return kExitFailed;
+    }
+}
