@@ -17,6 +17,8 @@
 #include "tools/cli_options.h"
 #include "tools/commands.h"
 #include "tools/report.h"
+#include "tools/bench.h"
+#include "tools/soak.h"
 
 namespace nimbsim {
 namespace {
@@ -39,9 +41,12 @@ std::string portList(const std::vector<uint16_t>& ports)
 
 int run(const Options& options)
 {
+    if (options.command == "soak") return runSoak(options);
+    if (options.command == "bench") return runBench(options);
     sim::SimulatedPc pc(options.pc);
     const sim::BootReport& boot = pc.boot();
-    if (!options.quiet && !options.json) printRegistration(std::cout, pc);
+    if (options.command == "info" && !options.quiet && !options.json)
+        printRegistration(std::cout, pc);
     if (!boot.adapterFound) {
         std::cerr << "nimbsim: no adapter found (ports tried: " << portList(boot.portsTried)
                   << ")\n";
