@@ -57,6 +57,10 @@ extern const uint8_t RemovableErrorKeys[9];
 // True when the command is exempt from the removable-media pre-check.
 bool precheckExempt(uint8_t command);
 
+// True once the unit's drive refused media status notification.
+bool mediaStatusRefused(uint8_t unit);
+void removableMediaReset(void);
+
 // Sends the wait-for-drive deferral of the current read or write.
 void deferTransfer(void);
 

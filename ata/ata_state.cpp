@@ -26,4 +26,5 @@ void ataStateReset(void)
     TransferState = TransferStateRecord();
     TransferState.blockSectors = 1;
     ataCommandCycleReset();
+    removableMediaReset();
 }

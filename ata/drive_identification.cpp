@@ -237,7 +237,7 @@ void computeParameters(UnitExtension* request)
     }
     if ((u->flags & UNIT_REMOVABLE) &&
         (DriverParameters.MediaStatusMode || !(u->flags & (UNIT_IOTA | UNIT_SYQUEST))) &&
-        (identifyWord(127) & 0x0001))
+        (identifyWord(127) & 0x0001) && !mediaStatusRefused(unit))
         u->msnEnabled = 1;
     if (DriverParameters.MediaStatusMode == 2) u->flags &= ~(UNIT_IOTA | UNIT_SYQUEST);
 

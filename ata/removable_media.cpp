@@ -12,6 +12,18 @@ static const uint8_t PrecheckExempt[] = {
     ATA_CMD_GET_MEDIA_STATUS, ATA_CMD_SET_FEATURES,
 };
 
+// Units whose drive refused SET FEATURES for media status notification: a
+// later re-identification must not turn the feature set back on, since the
+// drive was never switched to it.
+static uint8_t mediaStatusRefusedBy[ATA_UNITS];
+
+bool mediaStatusRefused(uint8_t unit) { return mediaStatusRefusedBy[unit & 1] != 0; }
+
+void removableMediaReset(void)
+{
+    for (int unit = 0; unit < ATA_UNITS; ++unit) mediaStatusRefusedBy[unit] = 0;
+}
+
 bool precheckExempt(uint8_t command)
 {
     for (unsigned i = 0; i < sizeof PrecheckExempt; ++i)
@@ -63,7 +75,10 @@ bool enableMediaStatus(uint8_t unit)
         TaskFile.features = ATA_FEATURE_ENABLE_MSN;
         executeUnitCommand(unit);
     }
-    if (CommandState.senseKey != SENSE_NONE) u->msnEnabled = 0;
+    if (CommandState.senseKey != SENSE_NONE) {
+        u->msnEnabled = 0;
+        mediaStatusRefusedBy[unit & 1] = 1;
+    }
     return CommandState.senseKey == SENSE_NONE;
 }
 

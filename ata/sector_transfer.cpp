@@ -80,7 +80,7 @@ static bool transferSectors(UnitExtension* request, const AddressCheck& check, u
 
 // Moves one DRQ block into the buffer. The data register is read only
 // while the drive offers data: a drive that ends the command with an error
-// (ERR, no DRQ) leaves the buffer untouched.
+// (ERR, no DRQ) leaves the buffer untouched and the error to the check.
 static bool readBlock(UnitExtension* request)
 {
     if (!waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS)) {
@@ -92,8 +92,13 @@ static bool readBlock(UnitExtension* request)
     if (!(CommandState.lastStatus & ATA_STATUS_DRQ)) {
         TransferState.transferDone = 1;
         TransferState.sectorsLeft = 0;
-        CommandState.senseKey = SENSE_NONE;
-        return true;
+        if (CommandState.lastStatus & ATA_STATUS_ERR) {
+            CommandState.senseKey = SENSE_NONE;  // the post-command check reads the error
+            return true;
+        }
+        // The drive ended the command without the data: never GOOD.
+        CommandState.senseKey = SENSE_NOT_READY;
+        return false;
     }
     uint16_t n = TransferState.blockSectors < TransferState.sectorsLeft ? TransferState.blockSectors
                                                                         : TransferState.sectorsLeft;

@@ -212,6 +212,23 @@ TEST(Discovery, CapacityQueryReidentifiesOnlyRemovableUnits)
     }
 }
 
+// A drive that refuses SET FEATURES 0x95 is used without notification,
+// and a later capacity query does not turn it back on.
+TEST(Discovery, RefusedMediaStatusStaysOff)
+{
+    BenchOptions o;
+    o.preset = "removable";
+    DriveBench bench(o);
+    bench.drive->faults().abortCommand(ATA_CMD_SET_FEATURES);
+    ASSERT_TRUE(bench.discover());
+    EXPECT_EQ(UnitState[0].msnEnabled, 0);
+    LinkAcquire();
+    getCapacity(0);
+    LinkEndInterruptWait();
+    LinkRelease();
+    EXPECT_EQ(UnitState[0].msnEnabled, 0);
+}
+
 // A cartridge with another geometry: the capacity query tells the drive
 // the new geometry, so CHS addresses keep meaning the same sectors.
 TEST(Discovery, CapacityQueryReprogramsAChangedGeometry)

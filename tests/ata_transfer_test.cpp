@@ -158,6 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"aborted_write", true, false, [](sim::AtaDrive& d) { d.faults().abortCommand(ATA_CMD_WRITE_MULTIPLE); }, SENSE_ILLEGAL_REQUEST},
         FaultCase{"stuck_busy_read_polled", false, true, [](sim::AtaDrive& d) { stuckAfterFirstBlock(d); }, SENSE_NOT_READY},
         FaultCase{"stuck_busy_write_polled", true, true, [](sim::AtaDrive& d) { stuckAfterFirstBlock(d); }, SENSE_NOT_READY},
+        FaultCase{"late_drq_accepted", true, true, [](sim::AtaDrive& d) { d.faults().lateDrq = 40 * sim::kMillisecond; }, SENSE_NONE},
+        FaultCase{"late_drq_too_late", true, true, [](sim::AtaDrive& d) { d.faults().lateDrq = 200 * sim::kMillisecond; }, SENSE_NOT_READY},
         FaultCase{"lost_interrupts_polled", false, true, [](sim::AtaDrive& d) { d.faults().suppressInterrupts = sim::kAlways; }, SENSE_NOT_READY}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
