@@ -84,7 +84,8 @@ TEST_F(Requests, RefusedBeforeAnyPortAccess)
         pc_->host().runUntilComplete(&srb, sim::kSecond);
         EXPECT_EQ(srb.SrbStatus, SRB_STATUS_INVALID_REQUEST) << length;
         EXPECT_EQ(pc_->bus().accessCount(), before);
-        EXPECT_EQ(unit->Adapter, reinterpret_cast<AdapterExtension*>(pc_->host().adapter().deviceExtension.get()));
+        AdapterExtension* owner = unit->Adapter;  // packed field: copy before comparing
+        EXPECT_EQ(owner, reinterpret_cast<AdapterExtension*>(pc_->host().adapter().deviceExtension.get()));
     }
     EXPECT_TRUE(pc_->host().readyForNext());
 }
@@ -148,7 +149,8 @@ TEST(Completion, StatusTable)
         EXPECT_EQ(srb.SrbStatus, std::get<2>(c)) << int(std::get<0>(c)) << "/" << int(std::get<1>(c));
         EXPECT_EQ(srb.ScsiStatus, std::get<1>(c));
         EXPECT_EQ(unit.Status, std::get<2>(c) == SRB_STATUS_SUCCESS ? 1 : 4);
-        EXPECT_EQ(adapter.CurrentSrb, nullptr);
+        SCSI_REQUEST_BLOCK* current = adapter.CurrentSrb;  // packed field: copy before comparing
+        EXPECT_EQ(current, nullptr);
         EXPECT_EQ(AdapterFlags[0], WAIT_FOR_DRIVE);
 
         // A second completion of the same unit hands nothing back and keeps the status.
