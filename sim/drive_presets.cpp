@@ -10,7 +10,7 @@ DriveConfig fixedDisk()
 {
     DriveConfig c;
     c.preset = "fixed";
-    c.model = "NIMB SimDisk LBA 64";
+    c.model = "NIMB SimDisk LBA";
     c.serial = "SD0000000001";
     c.firmware = "1.10";
     c.removable = false;
@@ -103,7 +103,7 @@ DriveConfig chsDisk()
 {
     DriveConfig c;
     c.preset = "chs";
-    c.model = "NIMB SimDisk CHS 80";
+    c.model = "NIMB SimDisk CHS";
     c.serial = "SD0000000980";
     c.firmware = "0.92";
     c.removable = false;

@@ -30,8 +30,8 @@ const ModeName kWriteModes[] = {
     {"WM_EPP32", "EPP, 32-bit"},
 };
 
-const char* const kPortKinds[] = {"plain", "enhanced", "chipset-gated enhanced",
-                                  "enhanced with hardware EPP"};
+const char* const kPortKinds[] = {"plain port", "enhanced port", "enhanced port gated by the chipset",
+                                  "enhanced port with hardware EPP"};
 
 unsigned be16(const std::vector<uint8_t>& b, size_t i)
 {
@@ -142,9 +142,8 @@ void printFacts(std::ostream& out, const DiskFacts& f)
     char text[200];
     std::snprintf(text, sizeof text, "port            0x%03X\n", f.port);
     out << text;
-    out << "host port       " << f.hostKind << " (driver sees a "
-        << kPortKinds[f.driverPortKind < 4 ? f.driverPortKind : 0] << " port, kind "
-        << f.driverPortKind << ")\n";
+    out << "host port       " << f.hostKind << " (driver port kind " << f.driverPortKind << ": "
+        << kPortKinds[f.driverPortKind < 4 ? f.driverPortKind : 0] << ")\n";
     std::snprintf(text, sizeof text, "read mode       %u %s (%s)\n", f.readMode,
                   readModeName(f.readMode), f.readMode < 12 ? kReadModes[f.readMode].description : "?");
     out << text;
