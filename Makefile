@@ -1,9 +1,11 @@
 # Thin wrapper around CMake: `make demo` boots the driver on the default
-# simulated PC, `make test` builds and runs every test.
+# simulated PC, `make test` builds and runs every test, `make sys` builds
+# and checks the Windows driver image $(SYS_BUILD)/nimb.sys.
 BUILD ?= build
+SYS_BUILD ?= build-sys
 JOBS ?= $(shell nproc)
 
-.PHONY: all configure build demo test clean
+.PHONY: all configure build demo test sys clean
 
 all: build
 
@@ -20,5 +22,8 @@ demo: configure
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+sys:
+	@JOBS=$(JOBS) ./tools/build_sys.sh $(SYS_BUILD)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SYS_BUILD)
