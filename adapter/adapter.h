@@ -30,4 +30,10 @@ uint8_t EchoByte(uint16_t port, uint8_t value);
 bool RegisterEchoTest(uint16_t port, uint8_t reg, uint8_t value);
 bool PatternTest(uint16_t port);
 
+// The negotiation after its chipset shortcut: EPP host selection and the
+// trial ladder. ChipsetShortcutTaken tells that the last negotiation took
+// the 0x100/0x101 chipset's pair without testing it.
+void NegotiateWithoutShortcut(uint8_t* readMode, uint8_t* writeMode);
+extern bool ChipsetShortcutTaken;
+
 #endif  // ADAPTER_ADAPTER_H

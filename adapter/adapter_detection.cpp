@@ -160,6 +160,26 @@ static bool FallBackAfterFailure(uint16_t port, uint8_t readMode, uint8_t writeM
     return FallBackToFoundModes(port);
 }
 
+// The chipset's EPP pair was taken without a test and has now failed it:
+// switch the chipset's port back, take the adapter out of EPP and
+// negotiate as on any other machine, so that the port ends in a pair that
+// works rather than in no adapter at all.
+static bool RenegotiateAfterShortcut(uint16_t port)
+{
+    if (!ChipsetShortcutTaken || DriverParameters.ModesForced) return false;
+    ChipsetShortcutTaken = false;
+    LinkState.HostPortKind = HOST_PORT_CHIPSET_GATED;
+    ChipsetPortEnhanced(CHIPSET_PORT_NORMAL);
+    LinkState.HostPortKind = HOST_PORT_PLAIN;
+    SetLinkModes(RM_NIBBLE_SLOW, WM_BYTE_SLOW);
+    AdapterSendCode(port, 0x00);
+    LinkState.Epp32Disabled = 1;
+    NegotiateWithoutShortcut(&AdapterInitState.FoundReadMode, &AdapterInitState.FoundWriteMode);
+    LinkState.Epp32Disabled = 0;
+    if (AdapterInitState.FoundReadMode == NO_MODE) return false;
+    return FallBackToFoundModes(port);
+}
+
 bool IdentifyAdapter(uint16_t port)
 {
     uint8_t kind = LinkState.HostPortKind;
@@ -179,6 +199,7 @@ bool IdentifyAdapter(uint16_t port)
     ModeWriteRegister(ATA_REG_DRIVE_HEAD, 0xA0);
     LinkState.Epp32Disabled = 1;
     OutPortByte(port + PORT_CONTROL, 0x04);
+    ChipsetShortcutTaken = false;
     if (DriverParameters.NoModeNegotiation) {
         AdapterInitState.FoundReadMode = DriverParameters.ReadMode;
         AdapterInitState.FoundWriteMode = DriverParameters.WriteMode;
@@ -250,7 +271,8 @@ bool InitAdapter(uint16_t port)
     if (fallBack) return FallBackToFoundModes(port) || AbandonPort(port);
 
     if (!AcceptPair(port, readMode, writeMode))
-        return FallBackAfterFailure(port, readMode, writeMode) || AbandonPort(port);
+        return FallBackAfterFailure(port, readMode, writeMode) || RenegotiateAfterShortcut(port) ||
+               AbandonPort(port);
 
     state.Initialised = 1;
     if (IsEppPair(readMode, writeMode)) {

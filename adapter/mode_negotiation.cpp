@@ -176,13 +176,22 @@ static void RunLadder(uint8_t* readMode, uint8_t* writeMode)
     *writeMode = NO_MODE;
 }
 
+bool ChipsetShortcutTaken;
+
 void NegotiateModes(uint8_t* readMode, uint8_t* writeMode)
 {
+    ChipsetShortcutTaken = false;
     if (MachineChipsetCheck(PortBase, &LinkState.HostPortKind)) {
+        ChipsetShortcutTaken = true;
         *readMode = RM_EPP8;
         *writeMode = WM_EPP8;
         return;
     }
+    NegotiateWithoutShortcut(readMode, writeMode);
+}
+
+void NegotiateWithoutShortcut(uint8_t* readMode, uint8_t* writeMode)
+{
     uint8_t answer = DriverParameters.NoEppHost ? 1 : SelectEppHost();
     Ps2Detect();
     if (answer == 0) {
