@@ -137,26 +137,27 @@ void SimulatedPc::buildHostHardware()
 {
     const std::string& h = config_.host;
     uint16_t base = config_.adapterPort;
+    ChipFault fault = config_.chipFault;
     auto rtc = std::make_unique<Rtc>();
     Rtc* rtcPtr = rtc.get();
     chips_.push_back(std::make_unique<Pic>(&bus_));
     if (h == "smc") {
-        chips_.push_back(std::make_unique<SmcFdc37c665>(*port_, 0x3F0, 0x65));
+        chips_.push_back(std::make_unique<SmcFdc37c665>(*port_, 0x3F0, 0x65, fault));
     } else if (h == "natsemi") {
-        chips_.push_back(std::make_unique<NsPc873xx>(*port_, 0x398, base));
+        chips_.push_back(std::make_unique<NsPc873xx>(*port_, 0x398, base, fault));
     } else if (h == "winbond") {
-        chips_.push_back(std::make_unique<WinbondW83877f>(*port_, 0x89));
+        chips_.push_back(std::make_unique<WinbondW83877f>(*port_, 0x89, fault));
     } else if (h == "pci") {
-        chips_.push_back(std::make_unique<PciConfigSpace>(bus_, *port_, base));
+        chips_.push_back(std::make_unique<PciConfigSpace>(bus_, *port_, base, fault));
     } else if (h == "window") {
         rtcPtr->setMirrorAtF073(false);
-        chips_.push_back(std::make_unique<CmosWindowChipset>(*rtcPtr, *port_, *port_, base));
+        chips_.push_back(std::make_unique<CmosWindowChipset>(*rtcPtr, *port_, *port_, base, fault));
     } else if (h == "chipset100") {
-        chips_.push_back(std::make_unique<Chipset100>(*port_));
+        chips_.push_back(std::make_unique<Chipset100>(*port_, Chipset100::Kind::Chipset, fault));
     } else if (h == "laptop") {
-        chips_.push_back(std::make_unique<LaptopChipset>(*port_, base));
+        chips_.push_back(std::make_unique<LaptopChipset>(*port_, base, false, fault));
     } else if (h == "ps2") {
-        chips_.push_back(std::make_unique<Ps2SystemBoard>(*port_, base));
+        chips_.push_back(std::make_unique<Ps2SystemBoard>(*port_, base, fault));
     }
     chips_.push_back(std::move(rtc));
     // Chips first: the register-window chipset snoops the port's registers.
@@ -183,6 +184,13 @@ const BootReport& SimulatedPc::boot()
         report_.interruptLevel = host_->interruptLevel(0);
     }
     return report_;
+}
+
+std::vector<ChipModel*> SimulatedPc::hostChips() const
+{
+    std::vector<ChipModel*> chips;
+    for (const auto& chip : chips_) chips.push_back(static_cast<ChipModel*>(chip.get()));
+    return chips;
 }
 
 uint8_t SimulatedPc::dataLatch() { return port_->dataLatch(); }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/chip_model.h"
 #include "sim/io_bus.h"
 
 namespace sim {
@@ -33,6 +34,8 @@ struct PcConfig {
     uint64_t imageBytes = 0;  // size when created (or in memory); 0: the preset's size
     std::optional<std::string> arguments;  // the driver's argument string
     std::string tracePath;        // every port access, with virtual time
+    // The fault variant of the machine's chip (not the PIC and RTC).
+    ChipFault chipFault = ChipFault::None;
 };
 
 // Machine kinds and a line describing each.
@@ -78,6 +81,9 @@ public:
     AtaDrive& drive() { return *drive_; }
     DiskImage& image() { return *image_; }
     const PcConfig& config() const { return config_; }
+    // The host port hardware the machine was built with: the PIC, the
+    // machine's chip (if any) and the RTC, for checking what probes left.
+    std::vector<ChipModel*> hostChips() const;
 
     // The mode byte (read mode * 16 + write mode) the driver leaves on the
     // data lines after each request.

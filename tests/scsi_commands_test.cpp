@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "ata/ata.h"
 #include "sim/ata_drive.h"
@@ -58,7 +59,9 @@ TEST_F(ScsiOnPc, InquiryAndCapacity)
     ASSERT_EQ(run({0x12, 0, 0, 0, 36, 0}, 36), SRB_STATUS_SUCCESS);
     const uint8_t header[8] = {0x00, 0x00, 0x01, 0, 0, 0, 0, 0};
     EXPECT_EQ(0, std::memcmp(buf_.data(), header, 8));
-    EXPECT_EQ(0, std::memcmp(buf_.data() + 8, pc_->drive().config().model.data(), MODEL_LENGTH));
+    std::string model = pc_->drive().config().model;
+    model.resize(40, ' ');  // as IDENTIFY carries it, padded with blanks
+    EXPECT_EQ(0, std::memcmp(buf_.data() + 8, model.data(), MODEL_LENGTH));
     for (int i = 26; i < 36; ++i) EXPECT_EQ(buf_[i], 0) << i;
     EXPECT_TRUE(buf_.untouchedFrom(36));
     run({0x12, 0, 0, 0, 5, 0}, 36);

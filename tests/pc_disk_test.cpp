@@ -1,0 +1,255 @@
+// The driver as the operating system sees it on a whole simulated PC: each
+// drive behind the adapter on each standard port is served as a SCSI disk
+// whose blocks are the image's blocks, from the first to the last, with the
+// mode pair negotiation or the switches choose; requests past the end move
+// nothing; cartridges eject only when the door allows; a machine without
+// the adapter ends with nothing held.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ostream>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "sim/drive_presets.h"
+#include "support/miniport_pc.h"
+#include "support/pc_e2e.h"
+
+namespace {
+
+struct DriveCase {
+    const char* preset;
+    bool removable;
+    uint32_t cylinders, heads, sectors;  // the geometry the driver presents
+};
+
+const DriveCase kDrives[] = {
+    {"fixed", false, 130, 16, 63},
+    {"iota", true, 768, 8, 32},
+    {"conner", false, 615, 4, 17},
+    {"syquest", true, 130, 16, 63},
+};
+
+void PrintTo(const DriveCase& d, std::ostream* os) { *os << d.preset; }
+
+// Requests from block 0 to the last block; the last three straddle the
+// block before the last and end on the last one.
+std::vector<std::pair<uint32_t, uint32_t>> walk(uint32_t cap)
+{
+    return {{0, 3}, {cap / 5 + 1, 17}, {cap / 2 - 64, 130}, {3 * (cap / 4), 8},
+            {cap - 40, 36}, {cap - 4, 3}, {cap - 2, 2}, {cap - 1, 1}};
+}
+
+using DiskParam = std::tuple<DriveCase, uint16_t>;
+
+class PcDisk : public ::testing::TestWithParam<DiskParam> {
+protected:
+    void SetUp() override
+    {
+        // The image's own contents at the blocks the walk reads, written
+        // before the driver was loaded.
+        pc_ = e2e::makePc("plain", drive().preset, port());
+        for (auto [lba, n] : walk(expectedCapacity())) pc_->image().write(lba, n, e2e::blocks(lba, n, 1).data());
+        pc_->boot();
+        ASSERT_TRUE(pc_->report().adapterFound);
+        EXPECT_EQ(pc_->report().port, port());
+        info_ = pc_->disk().identify();
+        ASSERT_TRUE(info_.capacity.result.good());
+        capacity_ = uint32_t(info_.capacity.blocks());
+        ASSERT_EQ(capacity_, expectedCapacity());
+    }
+    void TearDown() override { e2e::expectNoViolations(*pc_); }
+    const DriveCase& drive() const { return std::get<0>(GetParam()); }
+    uint16_t port() const { return std::get<1>(GetParam()); }
+    uint32_t expectedCapacity() const { return drive().cylinders * drive().heads * drive().sectors; }
+
+    std::unique_ptr<sim::SimulatedPc> pc_;
+    sim::DiskInfo info_;
+    uint32_t capacity_ = 0;
+};
+
+TEST_P(PcDisk, IdentifiesTheDriveWithItsGeometry)
+{
+    const DriveCase& d = drive();
+    EXPECT_TRUE(info_.inquiry.result.good());
+    EXPECT_EQ(info_.inquiry.deviceType, 0);
+    // INQUIRY carries the first 18 characters of the drive's model.
+    std::string model = sim::drivePreset(d.preset).model.substr(0, 18);
+    model.erase(model.find_last_not_of(' ') + 1);
+    EXPECT_EQ(info_.inquiry.vendorProduct, model);
+    EXPECT_EQ(info_.inquiry.removable, d.removable);
+    EXPECT_EQ(info_.capacity.blockLength, 512u);
+    // Rigid disk page: cylinders in bytes 2-4, heads in byte 5; format
+    // page: sectors per track in bytes 10-11.
+    ASSERT_TRUE(info_.rigid.pagePresent && info_.rigid.page.size() >= 6);
+    ASSERT_TRUE(info_.geometry.pagePresent && info_.geometry.page.size() >= 12);
+    const std::vector<uint8_t>& rigid = info_.rigid.page;
+    EXPECT_EQ((uint32_t(rigid[2]) << 16) | (rigid[3] << 8) | rigid[4], d.cylinders);
+    EXPECT_EQ(rigid[5], d.heads);
+    EXPECT_EQ((uint32_t(info_.geometry.page[10]) << 8) | info_.geometry.page[11], d.sectors);
+    EXPECT_LE(capacity_, pc_->drive().capacity());
+}
+
+TEST_P(PcDisk, ReadsAndWritesTheWholeCapacity)
+{
+    for (auto [lba, n] : walk(capacity_)) {
+        std::vector<uint8_t> back;
+        ASSERT_TRUE(pc_->disk().read(lba, n, back).good()) << "read " << lba << "+" << n;
+        EXPECT_EQ(back, e2e::blocks(lba, n, 1)) << "read " << lba << "+" << n;
+    }
+    for (auto [lba, n] : walk(capacity_)) e2e::expectRoundTrip(*pc_, lba, n, uint8_t(lba));
+}
+
+TEST_P(PcDisk, RequestsPastTheLastBlockMoveNothing)
+{
+    uint64_t imageBlocks = pc_->image().sectorCount();
+    uint32_t tail = uint32_t(std::min<uint64_t>(imageBlocks, capacity_ + 2)) - (capacity_ - 1);
+    std::vector<uint8_t> before = pc_->image().read(capacity_ - 1, tail);
+    auto moved = [this] {
+        uint64_t n = 0;
+        for (const sim::CommandRecord& c : pc_->drive().commandLog()) n += c.sectorsMoved;
+        return n;
+    };
+    uint64_t movedBefore = moved();
+    const std::pair<uint32_t, uint16_t> requests[] = {{capacity_, 1}, {capacity_ - 1, 2}, {capacity_ + 7, 3}};
+    for (auto [lba, n] : requests) {
+        miniport_test::Guarded buffer(n * 512u);
+        sim::CommandResult r = pc_->disk().read10(lba, n, buffer.data(), n * 512u);
+        EXPECT_TRUE(r.checkCondition()) << "read " << lba << "+" << n;
+        EXPECT_EQ(r.senseKey, 5) << "read " << lba << "+" << n;
+        EXPECT_TRUE(buffer.untouchedFrom(0)) << "read " << lba << "+" << n;
+        std::vector<uint8_t> data = e2e::blocks(lba, n, 9);
+        r = pc_->disk().write10(lba, n, data.data(), n * 512u);
+        EXPECT_TRUE(r.checkCondition()) << "write " << lba << "+" << n;
+        EXPECT_EQ(r.senseKey, 5) << "write " << lba << "+" << n;
+    }
+    EXPECT_EQ(pc_->image().read(capacity_ - 1, tail), before);
+    EXPECT_EQ(moved(), movedBefore);
+    // The last block itself is still served.
+    std::vector<uint8_t> last;
+    EXPECT_TRUE(pc_->disk().read(capacity_ - 1, 1, last).good());
+}
+
+TEST_P(PcDisk, EjectsOnlyWhenTheDoorAllows)
+{
+    sim::DiskClient& disk = pc_->disk();
+    if (!drive().removable) {
+        // A fixed disk has neither door nor cartridge: both are refused.
+        EXPECT_EQ(disk.preventAllow(true).senseKey, 5);
+        EXPECT_EQ(disk.eject().senseKey, 5);
+        EXPECT_TRUE(pc_->drive().mediumPresent());
+        EXPECT_TRUE(disk.testUnitReady().good());
+        return;
+    }
+    ASSERT_TRUE(disk.preventAllow(true).good());
+    EXPECT_TRUE(pc_->drive().doorLocked());
+    sim::CommandResult refused = disk.eject();  // the drive refuses a locked door
+    EXPECT_TRUE(refused.checkCondition());
+    EXPECT_TRUE(pc_->drive().mediumPresent());
+    EXPECT_EQ(pc_->drive().ejectCount(), 0u);
+    ASSERT_TRUE(disk.preventAllow(false).good());
+    EXPECT_FALSE(pc_->drive().doorLocked());
+    EXPECT_TRUE(disk.eject().good());
+    EXPECT_FALSE(pc_->drive().mediumPresent());
+    EXPECT_EQ(pc_->drive().ejectCount(), 1u);
+    sim::CommandResult ready = disk.testUnitReady();
+    EXPECT_TRUE(ready.checkCondition());
+    EXPECT_EQ(ready.senseKey, 2);
+    std::vector<uint8_t> data;
+    EXPECT_EQ(disk.read(0, 1, data).senseKey, 2);
+}
+
+std::string diskName(const ::testing::TestParamInfo<DiskParam>& info)
+{
+    char port[8];
+    std::snprintf(port, sizeof port, "%X", std::get<1>(info.param));
+    return std::string(std::get<0>(info.param).preset) + "_" + port;
+}
+
+INSTANTIATE_TEST_SUITE_P(DrivesAndPorts, PcDisk,
+                         ::testing::Combine(::testing::ValuesIn(kDrives),
+                                            ::testing::Values(uint16_t(0x378), uint16_t(0x3BC), uint16_t(0x278))),
+                         diskName);
+
+// The pair negotiation settles on, and what the switches change. The
+// driver leaves (read mode * 16 + write mode) on the data lines after each
+// request.
+struct ModeCase {
+    const char* host;
+    uint16_t port;
+    const char* arguments;
+    int readMode, writeMode;  // -1: no adapter may be reported
+    const char* why;
+};
+
+const ModeCase kModes[] = {
+    {"plain", 0x378, "", 4, 1, "plain port: five-plus-three read, byte write"},
+    {"epp", 0x378, "", 10, 3, "EPP port: 8-bit EPP both ways"},
+    {"epp", 0x3BC, "", 9, 1, "no EPP registers at 0x3BC"},
+    {"epp", 0x378, "/da", 2, 2, "no negotiation: the default modes"},
+    {"plain", 0x378, "/da", 2, 2, "no negotiation: the default modes"},
+    {"epp", 0x378, "/da /r0 /w0", 0, 0, "given modes used as they are"},
+    {"epp", 0x378, "/da /r9 /w2", 9, 2, "given modes used as they are"},
+    {"epp", 0x378, "/r5 /w1", 5, 1, "given modes kept when they pass"},
+    {"plain", 0x378, "/r1 /w2", 1, 2, "given modes kept when they pass"},
+    {"plain", 0x378, "/r9 /w1", 4, 1, "bidirectional impossible: the negotiated pair"},
+    {"plain", 0x378, "/r10 /w3", 4, 1, "EPP impossible: the negotiated pair"},
+    {"epp", 0x3BC, "/r10 /w3", 9, 1, "EPP impossible at 0x3BC: the negotiated pair"},
+    {"plain", 0x378, "/da /r10 /w3", -1, -1, "imposed EPP on a plain port: no disk rather than a broken one"},
+};
+
+void PrintTo(const ModeCase& c, std::ostream* os)
+{
+    *os << c.host << " 0x" << std::hex << c.port << std::dec << " '" << c.arguments << "'";
+}
+
+class PcModes : public ::testing::TestWithParam<ModeCase> {};
+
+TEST_P(PcModes, ChoosesTheModesAndMovesData)
+{
+    const ModeCase& c = GetParam();
+    auto pc = e2e::bootPc(c.host, "fixed", c.port, c.arguments);
+    if (c.readMode < 0) {
+        EXPECT_FALSE(pc->report().adapterFound) << c.why;
+        EXPECT_TRUE(pc->host().heldMappings().empty());
+    } else {
+        ASSERT_TRUE(pc->report().adapterFound) << c.why;
+        e2e::expectRoundTrip(*pc, 1000, 40, 0x3C);
+        uint8_t modes = e2e::modeByte(*pc);
+        EXPECT_EQ(modes >> 4, c.readMode) << c.why;
+        EXPECT_EQ(modes & 0x0F, c.writeMode) << c.why;
+        EXPECT_EQ(pc->driverPortKind(), c.readMode == 10 ? 3u : 0u) << c.why;
+    }
+    e2e::expectNoViolations(*pc);
+}
+
+INSTANTIATE_TEST_SUITE_P(Switches, PcModes, ::testing::ValuesIn(kModes));
+
+// Nothing on the cable: every port is tried in order and given back, and
+// every chip register a probe changed is put back.
+class PcNoAdapter : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PcNoAdapter, TriesEveryPortAndHoldsNothing)
+{
+    sim::PcConfig config;
+    config.host = GetParam();
+    config.adapterPresent = false;
+    sim::SimulatedPc pc(config);
+    const sim::BootReport& report = pc.boot();
+    EXPECT_FALSE(report.adapterFound);
+    EXPECT_NE(report.driverStatus, sim::kStatusSuccess);
+    EXPECT_EQ(report.portsTried, (std::vector<uint16_t>{0x378, 0x3BC, 0x278}));
+    EXPECT_TRUE(pc.host().heldMappings().empty());
+    for (sim::ChipModel* chip : pc.hostChips()) EXPECT_FALSE(chip->registersChanged()) << chip->name();
+    e2e::expectNoViolations(pc);
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, PcNoAdapter,
+                         ::testing::Values("plain", "ps2", "epp", "smc", "natsemi", "winbond", "pci",
+                                           "window", "chipset100", "laptop"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+}  // namespace
