@@ -85,8 +85,9 @@ public:
     // machine's chip (if any) and the RTC, for checking what probes left.
     std::vector<ChipModel*> hostChips() const;
 
-    // The mode byte (read mode * 16 + write mode) the driver leaves on the
-    // data lines after each request.
+    // The port's data latch. After a request that completes without
+    // waiting for the drive it holds the mode byte the driver leaves there,
+    // read mode * 16 + write mode.
     uint8_t dataLatch();
     // The kind of host port the driver settled on (0 plain, 1 and 3
     // enhanced, 2 gated by the 0x100/0x101 chipset), as a debugger would
