@@ -193,6 +193,9 @@ bool readSectors(UnitExtension* request);
 bool writeSectors(UnitExtension* request);
 bool multipleUsable(uint8_t unit);
 bool resumeTransfer(UnitExtension* request);
+// Counts a poll of a deferred transfer that found no interrupt; true when
+// the drive's status is due to be looked at directly (resumeTransfer).
+bool transferWaitOverdue(void);
 // Drops any deferred transfer without touching the drive (bus reset).
 void abandonTransfer(void);
 
@@ -201,6 +204,10 @@ bool checkStatus(uint8_t unit);
 bool mapErrorRegister(uint8_t unit);
 bool postCommandCheck(uint8_t unit);
 bool unlockDoor(uint8_t unit);
+// Brings a drive that may still be busy with, or in the data phase of, a
+// dropped command back to idle: software reset, then the present units are
+// programmed again as set-up left them. The port must be held.
+void recoverDrive(void);
 
 // Removable media.
 bool mediaPrecheck(uint8_t unit);

@@ -15,6 +15,7 @@ struct UnitExtension;
 #define ATA_BUSY_TICKS 30000
 #define ATA_DRQ_POLLS 55
 #define ATA_INTERRUPT_POLLS 15000
+#define ATA_LOST_INTERRUPT_POLLS 100
 #define ATA_RESET_TICKS 60
 #define ATA_MAX_COUNT 255  // the sector count register holds one byte
 
@@ -63,6 +64,10 @@ void removableMediaReset(void);
 
 // Sends the wait-for-drive deferral of the current read or write.
 void deferTransfer(void);
+
+// Programs a unit again after a software reset as set-up did: geometry,
+// block size of the multiple commands, media status notification, standby.
+void reprogramUnit(uint8_t unit);
 
 // Returns the command cycle's private records (task-file stack, recovery
 // guard, composed address) to their load-time values.

@@ -64,6 +64,16 @@ static bool oddBlockMustPoll(void)
            TransferState.sectorsLeft != TransferState.sectorsRequested;
 }
 
+// A drive interrupt that has not come after ATA_LOST_INTERRUPT_POLLS polls
+// may have been lost on its way: the drive's status is looked at then, and
+// every ATA_LOST_INTERRUPT_POLLS after. BSY clear means the drive has done
+// what the interrupt would have announced.
+static bool interruptLost(int poll)
+{
+    if (poll == 0 || poll % ATA_LOST_INTERRUPT_POLLS != 0) return false;
+    return !(readRegister(ATA_REG_ALT_STATUS) & ATA_STATUS_BSY);
+}
+
 bool waitDriveInterrupt(void)
 {
     uint8_t command = TaskFile.command;
@@ -75,7 +85,7 @@ bool waitDriveInterrupt(void)
     LinkDriveInterrupt();
     CommandState.senseKey = SENSE_NOT_READY;
     for (int i = 0; i < ATA_INTERRUPT_POLLS; ++i) {
-        if (LinkDriveInterrupt() == 1) {
+        if (LinkDriveInterrupt() == 1 || interruptLost(i)) {
             CommandState.senseKey = SENSE_NONE;
             return true;
         }

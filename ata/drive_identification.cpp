@@ -10,6 +10,7 @@
 // the driver, so the current-unit table never points at a dead frame.
 static UnitExtension discoveryRequest;
 static UnitExtension capacityRequest;
+static UnitExtension recoveryRequest;
 
 // Model families, matched case-sensitively against the start of the model.
 struct ModelQuirk {
@@ -294,6 +295,19 @@ bool setMultipleMode(uint16_t count, uint8_t unit)
     }
     u->flags &= ~UNIT_MULTIPLE;
     return false;
+}
+
+void reprogramUnit(uint8_t unit)
+{
+    UnitStateRecord* u = &UnitState[unit & 1];
+    prepareRequest(&recoveryRequest, unit & 1);
+    loadCommand(ATA_CMD_INITIALIZE_PARAMETERS);
+    initializeDeviceParameters(&recoveryRequest);
+    if ((u->flags & UNIT_MULTIPLE) && u->multipleCount) setMultipleMode(u->multipleCount, unit);
+    loadCommand(ATA_CMD_SET_FEATURES);
+    enableMediaStatus(unit);
+    loadCommand(ATA_CMD_IDLE);
+    setStandbyTimer(unit);
 }
 
 void setStandbyTimer(uint8_t unit)

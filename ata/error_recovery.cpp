@@ -87,7 +87,8 @@ bool checkStatus(uint8_t unit)
         if (command == ATA_CMD_IDENTIFY || command == ATA_CMD_MEDIA_EJECT) return statusResult(SENSE_NONE);
         return statusResult(SENSE_NOT_READY);
     }
-    bool corrected = (status & ATA_STATUS_CORR) && command != ATA_CMD_IDENTIFY;
+    // ERR ends the command whatever CORR says: the error register decides.
+    bool corrected = (status & ATA_STATUS_CORR) && !(status & ATA_STATUS_ERR) && command != ATA_CMD_IDENTIFY;
     return statusResult(corrected ? SENSE_RECOVERED_ERROR : SENSE_NONE);
 }
 
@@ -128,11 +129,28 @@ bool mapErrorRegister(uint8_t unit)
     return true;
 }
 
+// A status no drive shows at the end of a command: ERR with DRQ (failed,
+// yet still offering data), or ERR read through an adapter that no longer
+// answers its identity (unplugged, or plugged back and asleep: every
+// register then reads the floating lines). Nothing the command moved can be
+// trusted, and the error register would be line noise as well.
+static bool notADriveStatus(uint8_t status)
+{
+    if ((status & (ATA_STATUS_BSY | ATA_STATUS_DRQ | ATA_STATUS_ERR)) == (ATA_STATUS_DRQ | ATA_STATUS_ERR))
+        return true;
+    return (status & ATA_STATUS_ERR) && !AdapterIdCheck();
+}
+
 bool postCommandCheck(uint8_t unit)
 {
     UnitStateRecord* u = &UnitState[unit & 1];
     uint8_t command = TaskFile.command;
     bool ok = checkStatus(unit);
+    if (notADriveStatus(CommandState.lastStatus)) {
+        // No recovery either: there is no drive to talk to.
+        CommandState.senseKey = SENSE_HARDWARE_ERROR;
+        return false;
+    }
     if ((ok || command == ATA_CMD_IDENTIFY || command == ATA_CMD_GET_MEDIA_STATUS) &&
         (CommandState.lastStatus & ATA_STATUS_ERR) && command != ATA_CMD_SLEEP)
         mapErrorRegister(unit);
@@ -160,4 +178,17 @@ bool unlockDoor(uint8_t unit)
     executeCommand(unit);
     UnitState[unit & 1].doorLocked = 0;
     return CommandState.senseKey == SENSE_NONE;
+}
+
+// A software reset ends whatever the drive was doing, and makes it forget
+// the geometry and block size it was given: both are programmed again, so
+// the next command finds the drive idle and addressing as before. A drive
+// that stays busy after the reset is left alone.
+void recoverDrive(void)
+{
+    resetDrive();
+    if (CommandState.senseKey != SENSE_NONE) return;
+    for (uint8_t unit = 0; unit < ATA_UNITS; ++unit)
+        if (UnitState[unit].absent == 0) reprogramUnit(unit);
+    selectDrive(ATA_SELECT_UNIT0);
 }

@@ -44,7 +44,11 @@ bool mediaPrecheck(uint8_t unit)
         CommandState.senseKey = SENSE_NONE;
         uint8_t media = getMediaStatus(unit);
         restoreTaskFile();
-        if (CommandState.senseKey != SENSE_UNIT_ATTENTION) {
+        // NOT READY with nothing from the error register: the query did not
+        // complete (the drive stayed busy, or never interrupted), so there
+        // are no media bits to judge by and the drive cannot take the command.
+        bool unanswered = CommandState.senseKey == SENSE_NOT_READY && media == 0;
+        if (!unanswered && CommandState.senseKey != SENSE_UNIT_ATTENTION) {
             uint8_t key = SENSE_NONE;
             if ((media & MEDIA_WP) && command == ATA_CMD_WRITE_SECTORS) key = SENSE_DATA_PROTECT;
             else if (media & MEDIA_MC) key = SENSE_UNIT_ATTENTION;

@@ -21,8 +21,27 @@ bool multipleUsable(uint8_t unit)
     return true;
 }
 
+// Timer and interrupt calls that found no drive interrupt since the
+// transfer last deferred. After QUIET_POLLS_CHECK of them (1 s of 10 ms
+// timer polls) the drive's status is looked at directly, and again every
+// QUIET_POLLS_CHECK; after QUIET_POLLS_LIMIT (the busy time-out) the
+// request ends NOT READY.
+#define QUIET_POLLS_CHECK 100
+#define QUIET_POLLS_LIMIT (ATA_BUSY_TICKS / 10)
+static uint16_t quietPolls;
+static uint8_t statusCheckDue;
+
+bool transferWaitOverdue(void)
+{
+    if (!TransferState.deferPending) return false;
+    if (++quietPolls % QUIET_POLLS_CHECK == 0) statusCheckDue = 1;
+    return statusCheckDue != 0;
+}
+
 void deferTransfer(void)
 {
+    quietPolls = 0;
+    statusCheckDue = 0;
     TransferState.deferred |= 1;
     TransferState.deferPending = 1;
     CommandState.senseKey = SENSE_NOT_READY;
@@ -117,11 +136,20 @@ static bool readBlock(UnitExtension* request)
     return true;
 }
 
-static void beginDataCommand(uint8_t unit, uint8_t base, uint8_t multiple)
+// Writes the data command's task file. A drive still busy with a command
+// the driver has already finished with (one that failed its check early)
+// would ignore the command and end the old one in its place: the command
+// waits for BSY to clear, and is not sent at all when it never does.
+static bool beginDataCommand(uint8_t unit, uint8_t base, uint8_t multiple)
 {
     LinkBeginInterruptWait();
-    LinkReadRegister(ATA_REG_STATUS);
+    uint8_t status = (uint8_t)LinkReadRegister(ATA_REG_STATUS);
     LinkInterruptAck();
+    if ((status & ATA_STATUS_BSY) && !waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS)) {
+        CommandState.senseKey = SENSE_NOT_READY;
+        TransferState.transferDone = 1;
+        return false;
+    }
     writeDeviceControl(unit);
     CommandState.lastError = 0;
     TransferState.blockSectors = 1;
@@ -132,12 +160,13 @@ static void beginDataCommand(uint8_t unit, uint8_t base, uint8_t multiple)
     } else {
         writeTaskFile();
     }
+    return true;
 }
 
 static bool readBody(UnitExtension* request, uint16_t sectors)
 {
     uint8_t unit = requestUnit(request);
-    beginDataCommand(unit, ATA_CMD_READ_SECTORS, ATA_CMD_READ_MULTIPLE);
+    if (!beginDataCommand(unit, ATA_CMD_READ_SECTORS, ATA_CMD_READ_MULTIPLE)) return false;
     TransferState.sectorsLeft = TransferState.sectorsRequested = sectors;
     for (;;) {
         uint8_t status = (uint8_t)LinkReadRegister(ATA_REG_ALT_STATUS);
@@ -259,7 +288,7 @@ static void writeOutcome(uint8_t unit)
 static bool writeBody(UnitExtension* request, uint16_t sectors)
 {
     uint8_t unit = requestUnit(request);
-    beginDataCommand(unit, ATA_CMD_WRITE_SECTORS, ATA_CMD_WRITE_MULTIPLE);
+    if (!beginDataCommand(unit, ATA_CMD_WRITE_SECTORS, ATA_CMD_WRITE_MULTIPLE)) return false;
     TransferState.sectorsRequested = 0;
     TransferState.sectorsLeft = sectors;
     do {
@@ -347,15 +376,53 @@ static void continueWrite(UnitExtension* request)
     finishDeferred(request);
 }
 
+// The drive's interrupt has not come for a long time: it may have been lost
+// (the drive's INTRQ, or an adapter unplugged and back asleep, which
+// forwards nothing). The port is taken afresh, which wakes the adapter and
+// checks its identity, and the drive's status decides: BSY clear means the
+// drive has done what the interrupt would have announced.
+static bool driveDoneWithoutInterrupt(void)
+{
+    if (!statusCheckDue && !transferWaitOverdue()) return false;
+    statusCheckDue = 0;
+    LinkEndInterruptWait();
+    LinkRelease();
+    bool present = LinkAcquire() == LINK_OK;
+    LinkBeginInterruptWait();
+    if (!present) return false;
+    return !(LinkReadRegister(ATA_REG_ALT_STATUS) & ATA_STATUS_BSY);
+}
+
+// The drive stayed busy, or the adapter away, for the whole busy time-out:
+// the request ends NOT READY and the drive is reset, so that the next
+// command does not meet the unfinished one.
+static void transferTimedOut(UnitExtension* request)
+{
+    if (request->Adapter) request->Adapter->TimerWait = 0;
+    AdapterFlags[0] |= CONTINUATION_RUNNING;
+    if (LinkState.Acquired) recoverDrive();
+    TransferState.sectorsLeft = 0;
+    TransferState.transferDone = 1;
+    CommandState.senseKey = SENSE_NOT_READY;
+    finishDeferred(request);
+    AdapterFlags[0] &= (uint8_t)~CONTINUATION_RUNNING;
+}
+
 bool resumeTransfer(UnitExtension* request)
 {
     if (!TransferState.deferPending || request == 0) return true;
     LinkAcquire();
-    if (LinkDriveInterrupt() != 1) {
+    if (LinkDriveInterrupt() != 1 && !driveDoneWithoutInterrupt()) {
+        if (quietPolls >= QUIET_POLLS_LIMIT) {
+            transferTimedOut(request);
+            return true;
+        }
         LinkInterruptAck();
         DeferUntilInterrupt(LinkRelease);
         return true;
     }
+    quietPolls = 0;
+    statusCheckDue = 0;
     LinkReadRegister(ATA_REG_STATUS);
     LinkInterruptAck();
     if (request->Adapter) request->Adapter->TimerWait = 0;
@@ -369,6 +436,8 @@ bool resumeTransfer(UnitExtension* request)
 void abandonTransfer(void)
 {
     if (!TransferState.deferPending) return;
+    quietPolls = 0;
+    statusCheckDue = 0;
     TransferState.deferPending = 0;
     TransferState.deferred = 0;
     TransferState.sectorsLeft = 0;

@@ -20,7 +20,10 @@ BOOLEAN NTAPI HwInterrupt(PVOID DeviceExtension)
 BOOLEAN ServiceInterrupt(UnitExtension* unit)
 {
     PortBase = PortTable[0];
-    if (LinkInterruptPending() != 0) {
+    // Without the port's interrupt the transfer is only polled again, until
+    // the wait has lasted long enough for the drive's status to be checked
+    // (its interrupt may have been lost).
+    if (LinkInterruptPending() != 0 && !transferWaitOverdue()) {
         RequestTimer(unit, TIMER_INTERVAL_US);
         return TRUE;
     }
@@ -37,7 +40,8 @@ VOID NTAPI TimerRoutine(PVOID DeviceExtension)
     OutPortByte(PortBase, (uint8_t)(DriverParameters.ReadMode * 16 + DriverParameters.WriteMode));
 }
 
-// Ends the wait of a deferred request, if any, and gives the port back.
+// Ends the wait of a deferred request, if any, resets the drive that request
+// left working, and gives the port back.
 // The port driver completes every outstanding request itself, so the
 // driver forgets the request here: a late drive interrupt or timer call
 // then finds nothing to resume and nothing is completed twice.
@@ -46,9 +50,17 @@ BOOLEAN NTAPI HwResetBus(PVOID DeviceExtension, ULONG PathId)
     AdapterExtension* adapter = (AdapterExtension*)DeviceExtension;
     PortBase = PortTable[0];
 
+    // A request that waited for the drive leaves the drive busy with its
+    // command, or in its data phase: the next command would be ignored, or
+    // would take that command's data. The drive is reset to idle first.
+    bool driveBusy = (AdapterFlags[0] & WAIT_FOR_DRIVE) != 0;
     abandonTransfer();
     LinkEndInterruptWait();  // so that the release below really frees the port
     LinkAcquire();
+    if (driveBusy) {
+        recoverDrive();
+        LinkEndInterruptWait();
+    }
     LinkRelease();
 
     adapter->TimerWait = 0;

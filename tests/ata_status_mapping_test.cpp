@@ -119,6 +119,11 @@ INSTANTIATE_TEST_SUITE_P(
         MappingCase{"drq_is_fine", 0x10, 0x58, 0x00, 0, false, 0, false},
         MappingCase{"corr_recovered", 0x10, 0x54, 0x00, 0, false, 1, false},
         MappingCase{"corr_identify", 0xEC, 0x54, 0x00, 0, false, 0, false},
+        // A corrected sector earlier in the command does not hide the error
+        // that ended it.
+        MappingCase{"err_beats_corr", 0x20, 0x55, 0x40, 0, false, 3, true},
+        // Failed yet still offering data: not a drive's status.
+        MappingCase{"err_with_drq", 0x20, 0x59, 0x40, 0, false, 4, false},
         MappingCase{"no_dsc_seek", 0x70, 0x40, 0x00, 0, false, 0, false},
         MappingCase{"no_dsc_other", 0x10, 0x40, 0x00, 0, false, 2, false},
         MappingCase{"zero_eject", 0xED, 0x00, 0x00, 0, false, 0, false},

@@ -1,0 +1,119 @@
+// A deferred read or write whose drive interrupt never arrives: the drive
+// lost its INTRQ, or the adapter was unplugged and came back asleep. The
+// 10 ms timer must not poll for ever: it looks at the drive's status, goes
+// on when the drive is ready, and ends the request when it never is.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "sim/ata_drive.h"
+#include "sim/disk_client.h"
+#include "sim/disk_image.h"
+#include "sim/nimb_adapter.h"
+#include "sim/pc.h"
+#include "sim/scsi_port_host.h"
+
+namespace {
+
+struct LostInterruptRig {
+    std::unique_ptr<sim::SimulatedPc> pc;
+    explicit LostInterruptRig(const char* host, const char* arguments = "/dm")
+    {
+        sim::PcConfig config;
+        config.host = host;
+        config.drive = "fixed";
+        config.imageBytes = 32ull << 20;
+        config.arguments = arguments;
+        pc = std::make_unique<sim::SimulatedPc>(config);
+        pc->boot();
+        pc->disk().setTimeout(120 * sim::kSecond);
+        pc->disk().readCapacity();
+        for (uint32_t b = 0; b < 64; ++b) {
+            std::vector<uint8_t> block(512, static_cast<uint8_t>(b + 1));
+            pc->image().write(5000 + b, 1, block.data());
+        }
+    }
+};
+
+class LostInterrupt : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LostInterrupt, ReadAndWriteStillFinishWithTheirData)
+{
+    LostInterruptRig rig(GetParam());
+    rig.pc->drive().faults().suppressInterrupts = sim::kAlways;
+    std::vector<uint8_t> data(32 * 512);
+    sim::CommandResult r = rig.pc->disk().read10(5000, 32, data.data(), uint32_t(data.size()));
+    ASSERT_FALSE(r.hang);
+    ASSERT_TRUE(r.good()) << "SRB 0x" << std::hex << unsigned(r.srbStatus) << " key " << unsigned(r.senseKey);
+    for (uint32_t b = 0; b < 32; ++b) EXPECT_EQ(data[b * 512 + 511], b + 1) << "block " << 5000 + b;
+
+    std::vector<uint8_t> out(16 * 512, 0x6B);
+    r = rig.pc->disk().write10(7000, 16, out.data(), uint32_t(out.size()));
+    ASSERT_FALSE(r.hang);
+    EXPECT_TRUE(r.good()) << "SRB 0x" << std::hex << unsigned(r.srbStatus) << " key " << unsigned(r.senseKey);
+    EXPECT_EQ(rig.pc->image().read(7000, 16), out);
+    EXPECT_EQ(rig.pc->drive().violations().total(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, LostInterrupt, ::testing::Values("plain", "epp"));
+
+// A drive that never becomes ready again: the request ends NOT READY
+// instead of waiting for the port driver's time-out, and the drive is left
+// idle for the next command.
+TEST(LostInterruptTimeout, StuckDriveEndsNotReadyAndRecovers)
+{
+    LostInterruptRig rig("plain");
+    sim::AtaDrive& drive = rig.pc->drive();
+    drive.faults().suppressInterrupts = sim::kAlways;
+    drive.faults().stuckBusy = sim::StuckBusy::MidTransfer;
+    drive.faults().stuckAfterBlocks = 0;
+    std::vector<uint8_t> data(8 * 512);
+    sim::CommandResult r = rig.pc->disk().read10(5000, 8, data.data(), uint32_t(data.size()));
+    ASSERT_FALSE(r.hang);
+    ASSERT_TRUE(r.completed);
+    EXPECT_TRUE(r.checkCondition());
+    EXPECT_EQ(r.senseKey, 2u);
+
+    drive.faults() = sim::DriveFaults();
+    r = rig.pc->disk().read10(5000, 8, data.data(), uint32_t(data.size()));
+    ASSERT_TRUE(r.good()) << "SRB 0x" << std::hex << unsigned(r.srbStatus) << " key " << unsigned(r.senseKey);
+    for (uint32_t b = 0; b < 8; ++b) EXPECT_EQ(data[b * 512], b + 1) << "block " << 5000 + b;
+    EXPECT_EQ(drive.violations().commandWhileBusy, 0u);
+}
+
+// The adapter unplugged and plugged back while a read waits for the drive:
+// it comes back asleep and forwards no interrupt. The read must end, and
+// only with its own data if it claims any.
+TEST(LostInterruptTimeout, AdapterBackAsleepDuringTheWait)
+{
+    for (const char* host : {"plain", "epp"}) {
+        SCOPED_TRACE(host);
+        LostInterruptRig rig(host);
+        sim::ScsiPortHost& h = rig.pc->host();
+        SCSI_REQUEST_BLOCK* srb = h.makeSrb(SRB_FUNCTION_EXECUTE_SCSI);
+        srb->CdbLength = 10;
+        srb->Cdb[0] = sim::scsiop::kRead10;
+        srb->Cdb[4] = 5000 >> 8, srb->Cdb[5] = 5000 & 0xFF;
+        srb->Cdb[8] = 24;
+        srb->SrbFlags = SRB_FLAGS_DATA_IN | SRB_FLAGS_DISABLE_AUTOSENSE;
+        std::vector<uint8_t> data(24 * 512);
+        srb->DataBuffer = data.data();
+        srb->DataTransferLength = uint32_t(data.size());
+        srb->TimeOutValue = 120;
+        h.start(srb);
+        ASSERT_FALSE(h.isCompleted(srb)) << "the read did not wait for the drive";
+        rig.pc->adapter().disconnect();
+        rig.pc->adapter().reconnect();
+        ASSERT_FALSE(h.runUntilComplete(srb, 60 * sim::kSecond).hang);
+        ASSERT_TRUE(h.isCompleted(srb));
+        EXPECT_EQ(h.count(sim::HostEventKind::ResetBus), 0u) << "the port driver had to time it out";
+        if (srb->SrbStatus == SRB_STATUS_SUCCESS)
+            for (uint32_t b = 0; b < 24; ++b) EXPECT_EQ(data[b * 512], b + 1) << "block " << 5000 + b;
+        // The disk reads again afterwards.
+        std::vector<uint8_t> again(4 * 512);
+        sim::CommandResult r = rig.pc->disk().read10(5000, 4, again.data(), uint32_t(again.size()));
+        EXPECT_TRUE(r.good()) << "SRB 0x" << std::hex << unsigned(r.srbStatus) << " key " << unsigned(r.senseKey);
+    }
+}
+
+}  // namespace
