@@ -1,0 +1,217 @@
+// The fault soak at CI size, and the faults it found pinned down one by one.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "sim/ata_drive.h"
+#include "sim/disk_client.h"
+#include "sim/disk_image.h"
+#include "sim/fault_soak.h"
+#include "sim/nimb_adapter.h"
+#include "sim/pc.h"
+#include "sim/scsi_port_host.h"
+
+namespace {
+
+// Faults whose open findings (see the DISABLED_ cases below) make the
+// driver hang or return wrong data; the CI soak leaves them out until they
+// are mended.
+const std::set<sim::SoakFault> kOpenFindings = {sim::SoakFault::AdapterUnplugged};
+
+TEST(FaultSoak, SurvivableFaultsNeverCostDataOrHang)
+{
+    sim::SoakOptions options;
+    options.requests = 1500;
+    options.seed = 7;
+    options.segmentRequests = 75;  // every machine kind twice
+    options.excluded = kOpenFindings;
+    sim::SoakStats stats = sim::FaultSoak(options).run();
+    SCOPED_TRACE(stats.detailText());
+    EXPECT_EQ(stats.requests, 1500u);
+    EXPECT_EQ(stats.mismatches, 0u);
+    EXPECT_EQ(stats.hangs, 0u);
+    EXPECT_EQ(stats.hostViolations, 0u);
+    EXPECT_EQ(stats.unexplainedFailures, 0u);
+    EXPECT_EQ(stats.bootFailures, 0u);
+    // The soak did something: faults of many kinds went in, and the driver
+    // reported failures for them.
+    EXPECT_GT(stats.faultsInjected, 200u);
+    EXPECT_GT(stats.failuresReported, 100u);
+    EXPECT_GE(stats.faults.size(), 9u);
+    EXPECT_GE(stats.failures[sim::SoakFault::UnreadableSector], 10u);
+    EXPECT_GE(stats.failures[sim::SoakFault::MissingSector], 10u);
+    EXPECT_EQ(stats.hosts.size(), sim::hostKinds().size());
+    EXPECT_GE(stats.modes.size(), 5u);
+    EXPECT_GT(stats.blocksMoved, 10000u);
+}
+
+TEST(FaultSoak, SameSeedSameRun)
+{
+    sim::SoakOptions options;
+    options.requests = 200;
+    options.seed = 3;
+    options.excluded = kOpenFindings;
+    sim::SoakStats a = sim::FaultSoak(options).run();
+    sim::SoakStats b = sim::FaultSoak(options).run();
+    EXPECT_EQ(a.summaryLine(), b.summaryLine());
+    EXPECT_EQ(a.virtualTime, b.virtualTime);
+}
+
+// --- Findings of the soak.
+
+struct ResetRig {
+    std::unique_ptr<sim::SimulatedPc> pc;
+    explicit ResetRig(const char* arguments, const char* drive = "fixed")
+    {
+        sim::PcConfig config;
+        config.host = "plain";
+        config.drive = drive;
+        if (std::string(drive) == "fixed") config.imageBytes = 32ull << 20;
+        config.arguments = std::string(arguments);
+        pc = std::make_unique<sim::SimulatedPc>(config);
+        pc->boot();
+        pc->disk().setTimeout(60 * sim::kSecond);
+        pc->disk().readCapacity();
+        for (uint32_t b = 0; b < 64; ++b) {
+            std::vector<uint8_t> block(512, static_cast<uint8_t>(b));
+            pc->image().write(1000 + b, 1, block.data());
+            std::vector<uint8_t> other(512, static_cast<uint8_t>(0x80 + b));
+            pc->image().write(30000 + b, 1, other.data());
+        }
+    }
+    // Starts a request and resets the bus while it waits for the drive.
+    void resetDuring(uint8_t opcode, uint32_t lba, uint16_t count, std::vector<uint8_t>& buffer)
+    {
+        sim::ScsiPortHost& host = pc->host();
+        SCSI_REQUEST_BLOCK* srb = host.makeSrb(SRB_FUNCTION_EXECUTE_SCSI);
+        srb->CdbLength = 10;
+        srb->Cdb[0] = opcode;
+        srb->Cdb[2] = static_cast<UCHAR>(lba >> 24), srb->Cdb[3] = static_cast<UCHAR>(lba >> 16);
+        srb->Cdb[4] = static_cast<UCHAR>(lba >> 8), srb->Cdb[5] = static_cast<UCHAR>(lba);
+        srb->Cdb[8] = static_cast<UCHAR>(count);
+        srb->SrbFlags = (opcode == sim::scsiop::kWrite10 ? SRB_FLAGS_DATA_OUT : SRB_FLAGS_DATA_IN) |
+                        SRB_FLAGS_DISABLE_AUTOSENSE;
+        srb->DataBuffer = buffer.data();
+        srb->DataTransferLength = count * 512u;
+        srb->TimeOutValue = 60;
+        host.start(srb);
+        ASSERT_FALSE(host.isCompleted(srb)) << "the request did not wait for the drive";
+        host.resetBus(0);
+        ASSERT_TRUE(host.isCompleted(srb));
+        EXPECT_EQ(srb->SrbStatus & 0x3F, SRB_STATUS_BUS_RESET);
+    }
+};
+
+// After a bus reset dropped a deferred READ, the drive is still busy with it;
+// the next READ's command, written without waiting for BSY to clear, is
+// ignored, and the driver then takes the dropped READ's data for its own:
+// GOOD with another block's contents.
+TEST(SoakFinding, ReadAfterAResetDuringADeferredReadGetsItsOwnBlocks)
+{
+    ResetRig rig("/r5 /w1 /dm", "conner");
+    std::vector<uint8_t> dropped(28 * 512);
+    rig.resetDuring(sim::scsiop::kRead10, 1000, 28, dropped);
+    std::vector<uint8_t> data(8 * 512, 0xEE);
+    sim::CommandResult r = rig.pc->disk().read10(30000, 8, data.data(), 8 * 512);
+    SCOPED_TRACE(testing::Message() << "SRB 0x" << std::hex << unsigned(r.srbStatus) << " key " << unsigned(r.senseKey));
+    EXPECT_FALSE(r.hang);
+    if (r.good()) {
+        for (uint32_t b = 0; b < 8; ++b) EXPECT_EQ(data[b * 512], 0x80 + b) << "block " << 30000 + b;
+    }
+    EXPECT_EQ(rig.pc->drive().violations().commandWhileBusy, 0u);
+}
+
+// After a bus reset dropped a deferred WRITE in its data phase, the next
+// READ's command is ignored the same way and nothing ever interrupts: the
+// request stays open until the port driver's time-out.
+TEST(SoakFinding, ReadAfterAResetDuringADeferredWriteCompletes)
+{
+    ResetRig rig("/r5 /w1 /dm");
+    std::vector<uint8_t> written(27 * 512, 0x5A);
+    rig.resetDuring(sim::scsiop::kWrite10, 2000, 27, written);
+    std::vector<uint8_t> data(23 * 512);
+    sim::CommandResult r = rig.pc->disk().read10(1000, 23, data.data(), 23 * 512);
+    EXPECT_FALSE(r.hang);
+    EXPECT_TRUE(r.completed);
+}
+
+// The same after a dropped WRITE: the next WRITE's command is ignored and
+// its data goes into the sectors the dropped write had still to come, far
+// from the blocks it addressed.
+TEST(SoakFinding, WriteAfterAResetDuringADeferredWriteStaysInItsBlocks)
+{
+    ResetRig rig("/r3 /w2 /dm");
+    std::vector<uint8_t> dropped(6 * 512, 0x11);
+    rig.resetDuring(sim::scsiop::kWrite10, 2000, 6, dropped);
+    std::vector<uint8_t> data(16 * 512, 0x22);
+    rig.pc->disk().write10(30000, 16, data.data(), 16 * 512);
+    rig.pc->host().runFor(sim::kSecond);
+    for (uint32_t b = 2000; b < 2006; ++b)
+        EXPECT_NE(rig.pc->image().read(b, 1)[0], 0x22) << "block " << b << " holds the data sent to block 30000";
+    EXPECT_EQ(rig.pc->drive().violations().commandWhileBusy, 0u);
+}
+
+// On a drive with media status notification, a GET MEDIA STATUS whose busy
+// wait runs out (the drive busy for longer than 30 s) still lets the READ
+// through: its command is written while the drive is busy, ignored, and the
+// request waits for ever.
+TEST(SoakFinding, MediaStatusBusyTimeOutStopsTheRead)
+{
+    sim::PcConfig config;
+    config.host = "epp";
+    config.drive = "removable";
+    config.imageBytes = 8ull << 20;
+    sim::SimulatedPc pc(config);
+    pc.boot();
+    pc.disk().setTimeout(120 * sim::kSecond);
+    pc.disk().readCapacity();
+    sim::AtaDrive& drive = pc.drive();
+    size_t before = drive.commandLog().size();
+    sim::Nanoseconds releaseAt = 0;
+    pc.bus().setSink([&](const sim::IoAccess&) {
+        if (releaseAt == 0 && drive.commandLog().size() > before && drive.commandLog().back().command == 0xDA) {
+            drive.faults().stuckBusy = sim::StuckBusy::Always;
+            releaseAt = pc.clock().now() + 35 * sim::kSecond;
+        }
+        if (releaseAt && pc.clock().now() >= releaseAt) drive.faults().stuckBusy = sim::StuckBusy::Never;
+    });
+    std::vector<uint8_t> data(4 * 512);
+    sim::CommandResult r = pc.disk().read10(100, 4, data.data(), 4 * 512);
+    pc.bus().setSink(nullptr);
+    ASSERT_NE(releaseAt, 0u);
+    EXPECT_FALSE(r.hang);
+    EXPECT_EQ(drive.violations().commandWhileBusy, 0u);
+}
+
+// With the adapter unplugged for a moment during a read, the status
+// register reads back as floating lines with CORR set; the driver answers
+// RECOVERED ERROR (the data is good, says the key) for a buffer full of
+// line noise.
+TEST(SoakFinding, UnpluggedAdapterIsNeverRecoveredError)
+{
+    ResetRig rig("/r5 /w1 /dm");
+    sim::NimbAdapter& adapter = rig.pc->adapter();
+    sim::IoBus& bus = rig.pc->bus();
+    sim::Nanoseconds unplugAt = rig.pc->clock().now() + 300 * sim::kMicrosecond;
+    bool done = false;
+    bus.setSink([&](const sim::IoAccess&) {
+        if (!done && rig.pc->clock().now() >= unplugAt) {
+            done = true;
+            adapter.disconnect();
+            adapter.reconnect();
+        }
+    });
+    std::vector<uint8_t> data(8 * 512);
+    sim::CommandResult r = rig.pc->disk().read10(1000, 8, data.data(), 8 * 512);
+    bus.setSink(nullptr);
+    ASSERT_TRUE(done);
+    SCOPED_TRACE(testing::Message() << "SRB 0x" << std::hex << unsigned(r.srbStatus) << " key " << unsigned(r.senseKey));
+    bool claimsData = r.good() || (r.checkCondition() && r.senseValid && r.senseKey == 1);
+    if (claimsData) {
+        for (uint32_t b = 0; b < 8; ++b) EXPECT_EQ(data[b * 512], b) << "block " << 1000 + b;
+    }
+    EXPECT_FALSE(r.hang);
+}
+
+}  // namespace
