@@ -102,8 +102,9 @@ struct FaultCase {
     const char* name;
     bool write;
     bool polling;
-    std::function<void(sim::AtaDrive&)> inject;
+    std::function<void(sim::AtaDrive&)> inject;  // or a fault on the third sector
     uint8_t key;
+    sim::SectorFault sector = sim::SectorFault::Corrected;
 };
 
 class Fault : public ::testing::TestWithParam<FaultCase> {};
@@ -117,7 +118,8 @@ TEST_P(Fault, EndsWithMappedKey)
     o.polling = c.polling;
     DriveBench bench(o);
     ASSERT_TRUE(bench.discover());
-    c.inject(*bench.drive);
+    if (c.inject) c.inject(*bench.drive);
+    else bench.drive->faults().addSector(kFaultBlock + 2, c.sector);
     uint8_t key;
     std::vector<uint8_t> before = bench.imageBytes(kFaultBlock, 4);
     if (c.write) {
@@ -134,8 +136,6 @@ TEST_P(Fault, EndsWithMappedKey)
     if (bench.deferred) EXPECT_EQ(bench.rig.request.TargetStatus, c.key ? 2 : 0);
 }
 
-void sectorFault(sim::AtaDrive& d, sim::SectorFault kind) { d.faults().addSector(kFaultBlock + 2, kind); }
-
 void stuckAfterFirstBlock(sim::AtaDrive& d)
 {
     DriverParameters.NoMultipleMode = 1;
@@ -146,15 +146,15 @@ void stuckAfterFirstBlock(sim::AtaDrive& d)
 INSTANTIATE_TEST_SUITE_P(
     Stack, Fault,
     ::testing::Values(
-        FaultCase{"unc_read_polled", false, true, [](sim::AtaDrive& d) { sectorFault(d, sim::SectorFault::Uncorrectable); }, SENSE_MEDIUM_ERROR},
-        FaultCase{"unc_read_deferred", false, false, [](sim::AtaDrive& d) { sectorFault(d, sim::SectorFault::Uncorrectable); }, SENSE_MEDIUM_ERROR},
-        FaultCase{"unc_data_read_deferred", false, false, [](sim::AtaDrive& d) { sectorFault(d, sim::SectorFault::UncorrectableWithData); }, SENSE_MEDIUM_ERROR},
-        FaultCase{"idnf_read", false, false, [](sim::AtaDrive& d) { sectorFault(d, sim::SectorFault::IdNotFound); }, SENSE_MEDIUM_ERROR},
-        FaultCase{"amnf_read", false, true, [](sim::AtaDrive& d) { sectorFault(d, sim::SectorFault::AddressMarkNotFound); }, SENSE_HARDWARE_ERROR},
-        FaultCase{"bbk_read", false, false, [](sim::AtaDrive& d) { sectorFault(d, sim::SectorFault::BadBlock); }, SENSE_MEDIUM_ERROR},
-        FaultCase{"corrected_read", false, false, [](sim::AtaDrive& d) { sectorFault(d, sim::SectorFault::Corrected); }, SENSE_RECOVERED_ERROR},
-        FaultCase{"idnf_write_polled", true, true, [](sim::AtaDrive& d) { sectorFault(d, sim::SectorFault::IdNotFound); }, SENSE_MEDIUM_ERROR},
-        FaultCase{"idnf_write_deferred", true, false, [](sim::AtaDrive& d) { sectorFault(d, sim::SectorFault::IdNotFound); }, SENSE_MEDIUM_ERROR},
+        FaultCase{"unc_read_polled", false, true, nullptr, SENSE_MEDIUM_ERROR, sim::SectorFault::Uncorrectable},
+        FaultCase{"unc_read_deferred", false, false, nullptr, SENSE_MEDIUM_ERROR, sim::SectorFault::Uncorrectable},
+        FaultCase{"unc_data_read_deferred", false, false, nullptr, SENSE_MEDIUM_ERROR, sim::SectorFault::UncorrectableWithData},
+        FaultCase{"idnf_read", false, false, nullptr, SENSE_MEDIUM_ERROR, sim::SectorFault::IdNotFound},
+        FaultCase{"amnf_read", false, true, nullptr, SENSE_HARDWARE_ERROR, sim::SectorFault::AddressMarkNotFound},
+        FaultCase{"bbk_read", false, false, nullptr, SENSE_MEDIUM_ERROR, sim::SectorFault::BadBlock},
+        FaultCase{"corrected_read", false, false, nullptr, SENSE_RECOVERED_ERROR, sim::SectorFault::Corrected},
+        FaultCase{"idnf_write_polled", true, true, nullptr, SENSE_MEDIUM_ERROR, sim::SectorFault::IdNotFound},
+        FaultCase{"idnf_write_deferred", true, false, nullptr, SENSE_MEDIUM_ERROR, sim::SectorFault::IdNotFound},
         FaultCase{"aborted_write", true, false, [](sim::AtaDrive& d) { d.faults().abortCommand(ATA_CMD_WRITE_MULTIPLE); }, SENSE_ILLEGAL_REQUEST},
         FaultCase{"stuck_busy_read_polled", false, true, [](sim::AtaDrive& d) { stuckAfterFirstBlock(d); }, SENSE_NOT_READY},
         FaultCase{"stuck_busy_write_polled", true, true, [](sim::AtaDrive& d) { stuckAfterFirstBlock(d); }, SENSE_NOT_READY},
@@ -218,11 +218,11 @@ TEST(OddBlocks, DeferOnlyAtSixteenSectorBoundaries)
 
 // --- The ABRT retry of a multiple-mode read.
 
+const BenchOptions kPolled{"fixed", {}, true};
+
 TEST(AbortRetry, ForgottenMultipleModeIsRearmedAndRetriedOnce)
 {
-    BenchOptions o;
-    o.polling = true;
-    DriveBench bench(o);
+    DriveBench bench(kPolled);
     ASSERT_TRUE(bench.discover());
     ASSERT_EQ(UnitState[0].multipleCount, 16);
     bench.drive->forgetMultipleMode();
@@ -243,9 +243,7 @@ TEST(AbortRetry, ForgottenMultipleModeIsRearmedAndRetriedOnce)
 
 TEST(AbortRetry, FailedSetMultipleKeepsTheReadsKey)
 {
-    BenchOptions o;
-    o.polling = true;
-    DriveBench bench(o);
+    DriveBench bench(kPolled);
     ASSERT_TRUE(bench.discover());
     bench.drive->forgetMultipleMode();
     bench.drive->faults().abortCommand(ATA_CMD_SET_MULTIPLE);
@@ -287,6 +285,8 @@ TEST(Refusal, OutOfRangeOversizeAndShortBuffer)
     EXPECT_TRUE(bench.drive->commandLog().empty());
     EXPECT_TRUE(DriveBench::canaryIntact(buf, 0));
     EXPECT_EQ(bench.transfer(ATA_CMD_READ_SECTORS, capacity - 2, 2, buf.data(), 2 * 512), SENSE_NONE);
+    UnitParameters[0].totalSectors = 0;  // zero capacity is not ready
+    EXPECT_EQ(bench.transfer(ATA_CMD_READ_SECTORS, 0, 1, buf.data(), 512), SENSE_NOT_READY);
 }
 
 TEST(Refusal, VerifyPastTheEndAndTheProbeRead)
@@ -311,15 +311,6 @@ TEST(Refusal, VerifyPastTheEndAndTheProbeRead)
     EXPECT_EQ(bench.rig.adapter.violationCount(), 0u);
     LinkEndInterruptWait();
     LinkRelease();
-}
-
-TEST(Refusal, ZeroCapacityIsNotReady)
-{
-    DriveBench bench;
-    ASSERT_TRUE(bench.discover());
-    UnitParameters[0].totalSectors = 0;
-    std::vector<uint8_t> buf;
-    EXPECT_EQ(bench.read(0, 1, buf), SENSE_NOT_READY);
 }
 
 // --- A bus reset in the middle of a deferred read.
@@ -392,9 +383,7 @@ TEST(MediaChange, UnitAttentionOnceThenWorks)
 // ATTENTION, not NOT READY, and nothing reaches the new cartridge.
 TEST(MediaChange, WriteRefusedBeforeDataReportsTheChange)
 {
-    BenchOptions o;
-    o.preset = "iota";
-    DriveBench bench(o);
+    DriveBench bench(BenchOptions{"iota"});
     ASSERT_TRUE(bench.discover());
     auto second = sim::DiskImage::inMemory(bench.image->sectorCount());
     bench.drive->removeMedium();
@@ -403,17 +392,8 @@ TEST(MediaChange, WriteRefusedBeforeDataReportsTheChange)
     std::vector<uint8_t> sector(512, 0xFF);
     second->readSector(10, sector.data());
     EXPECT_EQ(sector, std::vector<uint8_t>(512, 0));
-    bench.drive->removeMedium();
-}
-
-// A cartridge taken out of a drive without notification: the drive stays
-// ready and answers NM, which is NOT READY (medium not present).
-TEST(MediaChange, MissingCartridgeIsNotReady)
-{
-    BenchOptions o;
-    o.preset = "iota";
-    DriveBench bench(o);
-    ASSERT_TRUE(bench.discover());
+    // Cartridge taken out: the drive stays ready and answers NM, which is
+    // NOT READY (medium not present).
     bench.drive->removeMedium();
     std::vector<uint8_t> buf;
     EXPECT_EQ(bench.read(3, 2, buf), SENSE_NOT_READY);
@@ -421,9 +401,7 @@ TEST(MediaChange, MissingCartridgeIsNotReady)
 
 TEST(MediaChange, WriteProtectedCartridge)
 {
-    BenchOptions o;
-    o.preset = "removable";
-    DriveBench bench(o);
+    DriveBench bench(BenchOptions{"removable"});
     ASSERT_TRUE(bench.discover());
     ASSERT_EQ(UnitState[0].msnEnabled, 1);
     bench.drive->setWriteProtected(true);

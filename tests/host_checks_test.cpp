@@ -1,7 +1,6 @@
 // The stand-in port driver's own rules, exercised with small fake miniports:
-// registration and extension sizes, absent buses, argument buffers, the
-// request queue, completion checks, timers, interrupt delivery and bus
-// reset completion.
+// registration, argument buffers, the request queue, completion checks,
+// timers, interrupt delivery and bus reset completion.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,6 +12,7 @@
 namespace {
 
 using sim::HostEventKind;
+using Config = PPORT_CONFIGURATION_INFORMATION;
 
 // A fake miniport whose routines call the test's hooks.
 struct FakeDriver {
@@ -22,7 +22,7 @@ struct FakeDriver {
     ULONG initDataSize = sizeof(HW_INITIALIZATION_DATA);
     ULONG context = 0;
     int findCalls = 0;
-    std::function<ULONG(PVOID, PCHAR, PPORT_CONFIGURATION_INFORMATION, PBOOLEAN)> find;
+    std::function<ULONG(PVOID, PCHAR, Config, PBOOLEAN)> find;
     std::function<BOOLEAN(PVOID, PSCSI_REQUEST_BLOCK)> startIo;
     std::function<BOOLEAN(PVOID)> interrupt;
     std::function<BOOLEAN(PVOID, ULONG)> resetBus;
@@ -30,8 +30,7 @@ struct FakeDriver {
 
 FakeDriver* gFake = nullptr;
 
-ULONG NTAPI FakeFind(PVOID ext, PVOID, PVOID, PCHAR args, PPORT_CONFIGURATION_INFORMATION config,
-                     PBOOLEAN again)
+ULONG NTAPI FakeFind(PVOID ext, PVOID, PVOID, PCHAR args, Config config, PBOOLEAN again)
 {
     ++gFake->findCalls;
     return gFake->find ? gFake->find(ext, args, config, again) : SP_RETURN_FOUND;
@@ -82,6 +81,21 @@ protected:
     }
     void TearDown() override { gFake = nullptr; }
 
+    // HwFindAdapter runs f and reports the adapter found.
+    void onFind(std::function<void(PVOID, PCHAR, Config, PBOOLEAN)> f)
+    {
+        fake.find = [f](PVOID ext, PCHAR args, Config c, PBOOLEAN again) {
+            f(ext, args, c, again);
+            return ULONG(SP_RETURN_FOUND);
+        };
+    }
+    // Line and level for interrupt delivery.
+    void interruptSource(uint32_t level, std::function<bool()> line)
+    {
+        config.interruptLevel = level;
+        config.interruptLine = std::move(line);
+    }
+
     sim::ScsiPortHost& boot()
     {
         host = std::make_unique<sim::ScsiPortHost>(bus, config);
@@ -112,7 +126,7 @@ TEST_F(HostChecks, ExtensionsHaveTheRegisteredSizesAndStayPut)
     fake.extensionSize = 25;
     fake.unitSize = 138;
     bool zeroed = true;
-    fake.find = [&](PVOID ext, PCHAR, PPORT_CONFIGURATION_INFORMATION c, PBOOLEAN) {
+    onFind([&](PVOID ext, PCHAR, Config c, PBOOLEAN) {
         for (ULONG i = 0; i < 25; ++i) zeroed &= static_cast<uint8_t*>(ext)[i] == 0;
         EXPECT_EQ(c->Length, sizeof(PORT_CONFIGURATION_INFORMATION));
         EXPECT_EQ(c->AdapterInterfaceType, Isa);
@@ -120,8 +134,7 @@ TEST_F(HostChecks, ExtensionsHaveTheRegisteredSizesAndStayPut)
         EXPECT_EQ(c->NumberOfAccessRanges, 1u);
         EXPECT_NE(c->AccessRanges, nullptr);
         (*c->AccessRanges)[0].RangeLength = 8;
-        return ULONG(SP_RETURN_FOUND);
-    };
+    });
     config.missingUnits.insert({0, 3, 0});
     sim::ScsiPortHost& h = boot();
     EXPECT_EQ(status, sim::kStatusSuccess);
@@ -142,45 +155,34 @@ TEST_F(HostChecks, ExtensionsHaveTheRegisteredSizesAndStayPut)
     EXPECT_EQ(h.violationCount(), 1u) << h.violationText();
 }
 
-TEST_F(HostChecks, AbsentBusFailsWithoutCallingFindAdapter)
+// Boots that find nothing: an absent bus and a wrong record size never reach
+// HwFindAdapter; "not found, call again" is bounded.
+TEST_F(HostChecks, BootsThatFindNothing)
 {
     fake.bus = MicroChannel;
     config.absentBusStatus = 0xC0000123u;
-    sim::ScsiPortHost& h = boot();
+    EXPECT_EQ(boot().adapterCount(), 0u);
     EXPECT_EQ(status, 0xC0000123u);
-    EXPECT_EQ(fake.findCalls, 0);
-    EXPECT_EQ(h.adapterCount(), 0u);
-    EXPECT_TRUE(h.violations().empty());
-}
-
-TEST_F(HostChecks, WrongRecordSizeIsRefused)
-{
+    EXPECT_TRUE(host->violations().empty());
+    fake.bus = Isa;
     fake.initDataSize = 76 + 4;
-    sim::ScsiPortHost& h = boot();
+    EXPECT_EQ(boot().violationCount(), 1u);
     EXPECT_EQ(status, sim::kStatusRevisionMismatch);
     EXPECT_EQ(fake.findCalls, 0);
-    EXPECT_EQ(h.violationCount(), 1u);
-}
-
-TEST_F(HostChecks, NotFoundGivesAnErrorAndAgainIsBounded)
-{
-    fake.find = [](PVOID, PCHAR, PPORT_CONFIGURATION_INFORMATION, PBOOLEAN again) {
+    fake.initDataSize = sizeof(HW_INITIALIZATION_DATA);
+    fake.find = [](PVOID, PCHAR, Config, PBOOLEAN again) {
         *again = TRUE;
         return ULONG(SP_RETURN_NOT_FOUND);
     };
     config.maxFindAdapterCalls = 5;
-    sim::ScsiPortHost& h = boot();
+    EXPECT_EQ(boot().violationCount(), 1u);
     EXPECT_EQ(status, sim::kStatusDeviceDoesNotExist);
     EXPECT_EQ(fake.findCalls, 5);
-    EXPECT_EQ(h.violationCount(), 1u);
 }
 
 TEST_F(HostChecks, EveryAdapterFoundIsRecorded)
 {
-    fake.find = [&](PVOID, PCHAR, PPORT_CONFIGURATION_INFORMATION, PBOOLEAN again) {
-        *again = fake.findCalls < 2;
-        return ULONG(SP_RETURN_FOUND);
-    };
+    onFind([&](PVOID, PCHAR, Config, PBOOLEAN again) { *again = fake.findCalls < 2; });
     sim::ScsiPortHost& h = boot();
     EXPECT_EQ(h.adapterCount(), 2u);
     EXPECT_NE(h.adapter(0).deviceExtension.get(), h.adapter(1).deviceExtension.get());
@@ -191,14 +193,11 @@ TEST_F(HostChecks, ArgumentBuffers)
 {
     std::string seen;
     bool writable = false;
-    fake.find = [&](PVOID, PCHAR args, PPORT_CONFIGURATION_INFORMATION, PBOOLEAN) {
+    onFind([&](PVOID, PCHAR args, Config, PBOOLEAN) {
         seen = args ? std::string(args, strnlen(args, 600)) : "(null)";
-        if (args) {
-            args[0] = 'P';  // a literal would not survive this
-            writable = true;
-        }
-        return ULONG(SP_RETURN_FOUND);
-    };
+        if (args) args[0] = 'P';  // a literal would not survive this
+        writable |= args != nullptr;
+    });
     boot();
     EXPECT_EQ(seen, "(null)");
 
@@ -209,28 +208,26 @@ TEST_F(HostChecks, ArgumentBuffers)
     EXPECT_EQ(host->adapter().argumentBuffer[0], 'P');
 
     config.unterminatedArguments = true;
-    fake.find = [&](PVOID, PCHAR args, PPORT_CONFIGURATION_INFORMATION, PBOOLEAN) {
+    onFind([&](PVOID, PCHAR args, Config, PBOOLEAN) {
         EXPECT_EQ(std::memchr(args, 0, 512), nullptr);
         EXPECT_EQ(std::memcmp(args, "port=0x278 ", 11), 0);
-        return ULONG(SP_RETURN_FOUND);
-    };
+    });
     boot();
     EXPECT_EQ(host->adapter().argumentBufferLength, 512u);
 }
 
 TEST_F(HostChecks, MappingsAreLoggedAndBadFreesCaught)
 {
-    fake.find = [](PVOID ext, PCHAR, PPORT_CONFIGURATION_INFORMATION c, PBOOLEAN) {
-        PVOID a = ScsiPortGetDeviceBase(ext, c->AdapterInterfaceType, 0,
-                                        ScsiPortConvertUlongToPhysicalAddress(0x378), 8, TRUE);
-        ScsiPortGetDeviceBase(ext, c->AdapterInterfaceType, 0,
-                              ScsiPortConvertUlongToPhysicalAddress(0x3BC), 3, TRUE);
+    onFind([](PVOID ext, PCHAR, Config c, PBOOLEAN) {
+        auto map = [&](INTERFACE_TYPE bus, ULONG port, ULONG length) {
+            return ScsiPortGetDeviceBase(ext, bus, 0, ScsiPortConvertUlongToPhysicalAddress(port), length, TRUE);
+        };
+        PVOID a = map(c->AdapterInterfaceType, 0x378, 8);
+        map(c->AdapterInterfaceType, 0x3BC, 3);
         ScsiPortFreeDeviceBase(ext, a);
         ScsiPortFreeDeviceBase(ext, a);  // second free
-        ScsiPortGetDeviceBase(ext, MicroChannel, 0, ScsiPortConvertUlongToPhysicalAddress(0x278),
-                              8, TRUE);  // not the bus being searched
-        return ULONG(SP_RETURN_FOUND);
-    };
+        map(MicroChannel, 0x278, 8);     // not the bus being searched
+    });
     sim::ScsiPortHost& h = boot();
     ASSERT_EQ(h.mappings().size(), 3u);
     auto held = h.heldMappings();
@@ -265,19 +262,14 @@ TEST_F(HostChecks, SecondCompletionAndUnknownSrbAreViolations)
     auto done = h.events(HostEventKind::RequestComplete);
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(done[0].srbStatus, SRB_STATUS_SUCCESS);
-}
-
-TEST_F(HostChecks, CompletionStillPendingAndStartIoFalseAreViolations)
-{
+    // Completed while still pending, and StartIo returning FALSE.
     fake.startIo = [](PVOID ext, PSCSI_REQUEST_BLOCK srb) {
         ScsiPortNotification(RequestComplete, ext, srb);
         ScsiPortNotification(NextRequest, ext);
         return BOOLEAN(FALSE);
     };
-    sim::ScsiPortHost& h = boot();
-    SCSI_REQUEST_BLOCK srb = makeSrb();
-    h.start(&srb);
-    EXPECT_EQ(h.violationCount(), 2u) << h.violationText();
+    boot().start(&srb);
+    EXPECT_EQ(host->violationCount(), 2u) << host->violationText();
 }
 
 TEST_F(HostChecks, NoNewRequestBeforeNextRequest)
@@ -384,8 +376,7 @@ TEST_F(HostChecks, IdleRunLetsNoTimePassButRunForDoes)
 
 TEST_F(HostChecks, StallAdvancesTheClockWithoutDeliveringAnything)
 {
-    config.interruptLevel = 7;
-    config.interruptLine = [] { return true; };
+    interruptSource(7, [] { return true; });
     int interrupts = 0;
     fake.interrupt = [&](PVOID) { ++interrupts; return BOOLEAN(TRUE); };
     sim::ScsiPortHost& h = boot();
@@ -444,12 +435,10 @@ TEST_P(InterruptDelivery, OnlyWhenAllConditionsHold)
 {
     const InterruptCase c = GetParam();
     bool line = c.line;
-    config.interruptLevel = c.portLevel;
-    config.interruptLine = [&] { return line; };
-    fake.find = [&](PVOID, PCHAR, PPORT_CONFIGURATION_INFORMATION cfg, PBOOLEAN) {
+    interruptSource(c.portLevel, [&] { return line; });
+    onFind([&](PVOID, PCHAR, Config cfg, PBOOLEAN) {
         if (c.driverLevel >= 0) cfg->BusInterruptLevel = static_cast<ULONG>(c.driverLevel);
-        return ULONG(SP_RETURN_FOUND);
-    };
+    });
     int calls = 0;
     fake.interrupt = [&](PVOID) {
         ++calls;
@@ -476,12 +465,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(HostChecks, LevelSensitiveRepeatsAndRefusalsAreCounted)
 {
-    config.interruptLevel = 5;
-    config.interruptLine = [] { return true; };
-    fake.find = [](PVOID, PCHAR, PPORT_CONFIGURATION_INFORMATION c, PBOOLEAN) {
-        c->InterruptMode = LevelSensitive;
-        return ULONG(SP_RETURN_FOUND);
-    };
+    interruptSource(5, [] { return true; });
+    onFind([](PVOID, PCHAR, Config c, PBOOLEAN) { c->InterruptMode = LevelSensitive; });
     sim::ScsiPortHost& h = boot();  // the fake refuses every interrupt
     h.pumpOnce();
     h.pumpOnce();
@@ -492,8 +477,7 @@ TEST_F(HostChecks, LevelSensitiveRepeatsAndRefusalsAreCounted)
 TEST_F(HostChecks, LatchedInterruptIsTakenOncePerEdgeEvenIfItWaits)
 {
     bool line = false;
-    config.interruptLevel = 7;
-    config.interruptLine = [&] { return line; };
+    interruptSource(7, [&] { return line; });
     int calls = 0;
     fake.interrupt = [&](PVOID) { ++calls; return BOOLEAN(TRUE); };  // leaves the line high
     sim::ScsiPortHost& h = boot();

@@ -37,6 +37,7 @@ const char* ChipName(Chip c)
                                   "Ps2"};
     return names[static_cast<int>(c)];
 }
+std::string NameOf(const ::testing::TestParamInfo<Chip>& info) { return ChipName(info.param); }
 
 // A machine: the port kind the chip's board would have, with the port's
 // own EPP and bidirectional switches off so only the chip can give them.
@@ -98,10 +99,10 @@ struct Machine {
 
 struct MachineCase {
     Chip chip;
-    uint8_t readMode;
-    uint8_t writeMode;
-    uint8_t kind;
-    bool eppActive;
+    uint8_t kind = HOST_PORT_ENHANCED_EPP;
+    bool eppActive = true;
+    uint8_t readMode = RM_EPP8;
+    uint8_t writeMode = WM_EPP8;
 };
 
 class HostMachines : public ::testing::TestWithParam<MachineCase> {};
@@ -127,19 +128,13 @@ TEST_P(HostMachines, RecognisedSwitchedAndNegotiated)
 
 INSTANTIATE_TEST_SUITE_P(
     Chips, HostMachines,
-    ::testing::Values(MachineCase{Chip::None, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
-                      MachineCase{Chip::Smc665, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
-                      MachineCase{Chip::Smc669, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
-                      MachineCase{Chip::Smc666, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
-                      MachineCase{Chip::Smc93x, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
-                      MachineCase{Chip::Smc93xAtEA, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
-                      MachineCase{Chip::Ns, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
-                      MachineCase{Chip::Winbond, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
-                      MachineCase{Chip::Pci, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
-                      MachineCase{Chip::Chipset100, RM_EPP8, WM_EPP8, HOST_PORT_CHIPSET_GATED, false},
-                      MachineCase{Chip::CmosWindow, RM_EPP8, WM_EPP8, HOST_PORT_ENHANCED_EPP, true},
-                      MachineCase{Chip::Laptop, RM_53, WM_BYTE, HOST_PORT_PLAIN, false},
-                      MachineCase{Chip::Ps2, RM_BIDIR_SLOW, WM_BYTE, HOST_PORT_PLAIN, false}),
+    ::testing::Values(MachineCase{Chip::None}, MachineCase{Chip::Smc665}, MachineCase{Chip::Smc669},
+                      MachineCase{Chip::Smc666}, MachineCase{Chip::Smc93x}, MachineCase{Chip::Smc93xAtEA},
+                      MachineCase{Chip::Ns}, MachineCase{Chip::Winbond}, MachineCase{Chip::Pci},
+                      MachineCase{Chip::Chipset100, HOST_PORT_CHIPSET_GATED, false},
+                      MachineCase{Chip::CmosWindow},
+                      MachineCase{Chip::Laptop, HOST_PORT_PLAIN, false, RM_53, WM_BYTE},
+                      MachineCase{Chip::Ps2, HOST_PORT_PLAIN, false, RM_BIDIR_SLOW, WM_BYTE}),
     [](const ::testing::TestParamInfo<MachineCase>& info) { return ChipName(info.param.chip); });
 
 // Negotiation never reaches the laptop chipset's EPP; the configured EPP
@@ -174,25 +169,22 @@ TEST_P(HalfWorkingChips, EndInAWorkingSlowerMode)
     Machine m(GetParam(), ChipFault::SwitchIgnored);
     // The chipset's pair is taken untested by negotiation; when the
     // acceptance test rejects it the driver negotiates again without it.
-    bool found = InitAdapterOnPorts(0x378);
-    ASSERT_TRUE(found) << m.Violations();
+    ASSERT_TRUE(InitAdapterOnPorts(0x378)) << m.Violations();
     EXPECT_NE(DriverParameters.ReadMode, RM_EPP8);
     EXPECT_NE(DriverParameters.ReadMode, RM_EPP32);
     EXPECT_EQ(m.rig.adapter.violationCount(), 0u) << m.rig.adapter.lastViolation();
     ASSERT_EQ(LinkAcquire(), LINK_OK);
-    uint8_t block[512];
     m.rig.ata.regs[2] = 0x5A;
     EXPECT_EQ(LinkReadRegister(ATA_REG_SECTOR_COUNT), 0x5Au);
     LinkWriteRegister(ATA_REG_SECTOR_COUNT, 0xC3);
     EXPECT_EQ(m.rig.ata.regs[2], 0xC3);
-    (void)block;
     EXPECT_EQ(LinkRelease(), LINK_OK);
 }
 
 INSTANTIATE_TEST_SUITE_P(Chips, HalfWorkingChips,
                          ::testing::Values(Chip::Smc665, Chip::Smc93x, Chip::Ns, Chip::Winbond,
                                            Chip::Pci, Chip::Chipset100, Chip::CmosWindow),
-                         [](const ::testing::TestParamInfo<Chip>& info) { return ChipName(info.param); });
+                         NameOf);
 
 // ---- A port given up on -------------------------------------------------
 
@@ -215,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(Chips, FailedDetection,
                          ::testing::Values(Chip::Smc665, Chip::Smc93x, Chip::Smc93xAtEA, Chip::Ns,
                                            Chip::Winbond, Chip::Pci, Chip::Chipset100,
                                            Chip::Laptop, Chip::Ps2),
-                         [](const ::testing::TestParamInfo<Chip>& info) { return ChipName(info.param); });
+                         NameOf);
 
 // ---- Probes on machines without the chip they look for ------------------
 

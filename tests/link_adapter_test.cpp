@@ -53,6 +53,7 @@ class LinkWithAdapter : public ::testing::Test {
 protected:
     void Build(const ModeSetup& s, sim::ParallelPortKind kind, uint8_t ecr = 0x15)
     {
+        if (port) bus.detach(*port);
         DriverImageReset();
         sim::ParallelPortConfig pc;
         pc.base = kBase;
@@ -107,10 +108,9 @@ std::vector<uint8_t> RandomBytes(size_t n, unsigned seed)
 
 // --- Registers in every mode.
 
-class RegistersByReadMode : public LinkWithAdapter,
-                            public ::testing::WithParamInterface<uint32_t> {};
+class Registers : public LinkWithAdapter, public ::testing::WithParamInterface<uint32_t> {};
 
-TEST_P(RegistersByReadMode, ReadsEveryRegister)
+TEST_P(Registers, ReadAndWriteEveryRegister)
 {
     Build(ForRead(GetParam()));
     ASSERT_EQ(LinkAcquire(), LINK_OK) << adapter.lastViolation();
@@ -129,15 +129,7 @@ TEST_P(RegistersByReadMode, ReadsEveryRegister)
     EXPECT_EQ(LinkDriveInterrupt(), LINK_NO_DRIVE_IRQ);
     EXPECT_EQ(LinkRelease(), LINK_OK);
     ExpectNoViolations();
-}
-
-INSTANTIATE_TEST_SUITE_P(AllReadModes, RegistersByReadMode, ::testing::Range<uint32_t>(0, 12));
-
-class RegistersByWriteMode : public LinkWithAdapter,
-                             public ::testing::WithParamInterface<uint32_t> {};
-
-TEST_P(RegistersByWriteMode, WritesEveryRegister)
-{
+    if (GetParam() > WM_EPP32) return;
     Build(ForWrite(GetParam()));
     ASSERT_EQ(LinkAcquire(), LINK_OK) << adapter.lastViolation();
     for (uint32_t reg = 1; reg <= 8; ++reg)
@@ -163,7 +155,7 @@ TEST_P(RegistersByWriteMode, WritesEveryRegister)
     ExpectNoViolations();
 }
 
-INSTANTIATE_TEST_SUITE_P(AllWriteModes, RegistersByWriteMode, ::testing::Range<uint32_t>(0, 5));
+INSTANTIATE_TEST_SUITE_P(AllModes, Registers, ::testing::Range<uint32_t>(0, 12));
 
 // --- Blocks in every mode.
 
@@ -185,15 +177,17 @@ std::vector<BlockCase> Cases(uint32_t modes)
     return cases;
 }
 
-class BlockReads : public LinkWithAdapter, public ::testing::WithParamInterface<BlockCase> {};
+// A final odd byte is never moved: a read leaves it, a write drops it.
+class Blocks : public LinkWithAdapter, public ::testing::WithParamInterface<BlockCase> {};
 
-TEST_P(BlockReads, DeviceDataArrivesByteForByte)
+TEST_P(Blocks, ReadAndWriteByteForByte)
 {
-    Build(ForRead(GetParam().mode));
-    uint16_t n = GetParam().count;
+    const uint32_t mode = GetParam().mode;
+    const uint16_t n = GetParam().count;
+    const size_t moved = n & ~1u;
+    Build(ForRead(mode));
     ASSERT_EQ(LinkAcquire(), LINK_OK) << adapter.lastViolation();
-    size_t moved = n & ~1u;  // a final odd byte is never moved
-    std::vector<uint8_t> data = RandomBytes(moved, n + GetParam().mode);
+    std::vector<uint8_t> data = RandomBytes(moved, n + mode);
     device.loadReadData(data);
     std::vector<uint8_t> buffer(n + 1u, 0x5A);
     ASSERT_EQ(LinkReadBlock(buffer.data(), n), LINK_OK);
@@ -202,56 +196,20 @@ TEST_P(BlockReads, DeviceDataArrivesByteForByte)
     EXPECT_FALSE(device.drq());
     EXPECT_EQ(LinkRelease(), LINK_OK);
     ExpectNoViolations();
-}
-
-INSTANTIATE_TEST_SUITE_P(AllReadModes, BlockReads, ::testing::ValuesIn(Cases(12)), BlockName);
-
-class BlockWrites : public LinkWithAdapter, public ::testing::WithParamInterface<BlockCase> {};
-
-TEST_P(BlockWrites, DeviceReceivesByteForByte)
-{
-    Build(ForWrite(GetParam().mode));
-    uint16_t n = GetParam().count;
+    if (mode > WM_EPP32) return;
+    Build(ForWrite(mode));
     ASSERT_EQ(LinkAcquire(), LINK_OK) << adapter.lastViolation();
-    std::vector<uint8_t> data = RandomBytes(n, n * 3u + GetParam().mode);
-    device.expectWriteData(n & ~1u);
+    data = RandomBytes(n, n * 3u + mode);
+    device.expectWriteData(moved);
     ASSERT_EQ(LinkWriteBlock(data.data(), n), LINK_OK);
-    data.resize(n & ~1u);  // a final odd byte is dropped
+    data.resize(moved);
     EXPECT_EQ(device.written(), data);
     EXPECT_FALSE(device.drq());
     EXPECT_EQ(LinkRelease(), LINK_OK);
     ExpectNoViolations();
 }
 
-INSTANTIATE_TEST_SUITE_P(AllWriteModes, BlockWrites, ::testing::ValuesIn(Cases(5)), BlockName);
-
-// The adapter's own test pattern through ModeReadBlock, as negotiation reads
-// it: 0x01 0xFE 0x02 0xFD ... restarting at every block.
-class PatternReads : public LinkWithAdapter, public ::testing::WithParamInterface<uint32_t> {};
-
-TEST_P(PatternReads, ThreeBlocksOfThePattern)
-{
-    ModeSetup s = ForRead(GetParam());
-    Build(s);
-    ASSERT_EQ(LinkAcquire(), LINK_OK);
-    uint8_t control = IsEpp(s) ? ADAPTER_REG_ENHANCED_CONTROL : ADAPTER_REG_PLAIN_CONTROL;
-    ModeWriteRegister(control, 0x00);
-    ModeWriteRegister(control, 0x08);
-    for (int pass = 0; pass < 3; ++pass) {
-        uint8_t buffer[512] = {};
-        ModeReadBlock(buffer, 512);
-        for (int k = 0; k < 256; ++k) {
-            ASSERT_EQ(buffer[2 * k], static_cast<uint8_t>(k + 1)) << "pass " << pass << " k " << k;
-            ASSERT_EQ(buffer[2 * k + 1], static_cast<uint8_t>(0xFE - k));
-        }
-        ModeReadRegister(ADAPTER_REG_STATUS);
-    }
-    ModeWriteRegister(control, 0x00);
-    EXPECT_EQ(LinkRelease(), LINK_OK);
-    ExpectNoViolations();
-}
-
-INSTANTIATE_TEST_SUITE_P(AllReadModes, PatternReads, ::testing::Range<uint32_t>(0, 12));
+INSTANTIATE_TEST_SUITE_P(AllModes, Blocks, ::testing::ValuesIn(Cases(12)), BlockName);
 
 // --- Ownership.
 
@@ -276,9 +234,18 @@ TEST_F(LinkWithAdapter, ReleaseRestoresThePortAsFound)
     ExpectNoViolations();
 }
 
-TEST_F(LinkWithAdapter, AcquireAfterReleaseWorksAgain)
+// Repeated rounds; the second case is a Winbond chip whose ECR host setup
+// left in EPP mode, with bidirectional mode 9 chosen on the plain port kind.
+class Rounds : public LinkWithAdapter, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Rounds, AcquireAfterReleaseWorksAgain)
 {
-    Build(ForRead(RM_NIBBLE_FAST));
+    if (GetParam()) {
+        Build(ForRead(RM_BIDIR_SLOW), sim::ParallelPortKind::Ecp, 0x84);
+        HostChipState.WinbondChipFound = 1;
+    } else {
+        Build(ForRead(RM_NIBBLE_FAST));
+    }
     for (int round = 0; round < 3; ++round) {
         ASSERT_EQ(LinkAcquire(), LINK_OK) << "round " << round;
         LoadTaskFile();
@@ -288,20 +255,7 @@ TEST_F(LinkWithAdapter, AcquireAfterReleaseWorksAgain)
     ExpectNoViolations();
 }
 
-TEST_F(LinkWithAdapter, BidirectionalWinbondPortSurvivesRelease)
-{
-    // Host setup left a Winbond chip's ECR in EPP mode and negotiation chose
-    // bidirectional mode 9 on the plain port kind.
-    Build(ForRead(RM_BIDIR_SLOW), sim::ParallelPortKind::Ecp, 0x84);
-    HostChipState.WinbondChipFound = 1;
-    for (int round = 0; round < 2; ++round) {
-        ASSERT_EQ(LinkAcquire(), LINK_OK) << "round " << round;
-        LoadTaskFile();
-        EXPECT_EQ(LinkReadRegister(6), TaskFileValue(6));
-        ASSERT_EQ(LinkRelease(), LINK_OK);
-    }
-    ExpectNoViolations();
-}
+INSTANTIATE_TEST_SUITE_P(PlainAndWinbondBidirectional, Rounds, ::testing::Bool());
 
 TEST_F(LinkWithAdapter, EnhancedRawIdentityCheck)
 {
@@ -318,9 +272,11 @@ TEST_F(LinkWithAdapter, EnhancedRawIdentityCheck)
     ExpectNoViolations();
 }
 
-TEST_F(LinkWithAdapter, MissingOrSilentAdapterIsNoAdapter)
+TEST_F(LinkWithAdapter, RefusedAcquiresAndStrayReleases)
 {
     Build(ForRead(RM_NIBBLE_SLOW));
+    EXPECT_EQ(LinkRelease(), LINK_NOT_ACQUIRED);
+    EXPECT_EQ(bus.accessCount(), 0u);
     adapter.setPresent(false);
     EXPECT_EQ(LinkAcquire(), LINK_NO_ADAPTER);
     EXPECT_EQ(LinkState.Acquired, 0);
@@ -328,14 +284,6 @@ TEST_F(LinkWithAdapter, MissingOrSilentAdapterIsNoAdapter)
     adapter.setSilent(true);
     EXPECT_EQ(LinkAcquire(), LINK_NO_ADAPTER);
     adapter.setSilent(false);
-    EXPECT_EQ(LinkAcquire(), LINK_OK);
-}
-
-TEST_F(LinkWithAdapter, SecondAcquireAndStrayReleaseTouchNothing)
-{
-    Build(ForRead(RM_NIBBLE_SLOW));
-    EXPECT_EQ(LinkRelease(), LINK_NOT_ACQUIRED);
-    EXPECT_EQ(bus.accessCount(), 0u);
     ASSERT_EQ(LinkAcquire(), LINK_OK);
     uint64_t after = bus.accessCount();
     EXPECT_EQ(LinkAcquire(), LINK_ALREADY_ACQUIRED);
@@ -350,8 +298,7 @@ class InterruptWait : public LinkWithAdapter, public ::testing::WithParamInterfa
 
 TEST_P(InterruptWait, ArmedPortSignalsTheDriveInterrupt)
 {
-    ModeSetup s = ForRead(GetParam());
-    Build(s);
+    Build(ForRead(GetParam()));
     ASSERT_EQ(LinkAcquire(), LINK_OK);
     LinkBeginInterruptWait();
     LinkReadRegister(ATA_REG_STATUS);
@@ -439,58 +386,9 @@ TEST_F(LinkWithAdapter, ProbeWithoutAdapterLeavesTheRecord)
 {
     Build(ForRead(RM_NIBBLE_SLOW));
     adapter.setPresent(false);
-    uint32_t record[4] = {kBase, 7, 0xFFFFFFFFu, 0};
-    EXPECT_EQ(LinkProbeAdapter(record), LINK_NO_ADAPTER);
-    EXPECT_EQ(record[0], kBase);
-    EXPECT_EQ(record[1], 7u);
-    EXPECT_EQ(record[2], 0xFFFFFFFFu);
-    EXPECT_EQ(record[3], 0u);
-}
-
-// --- The model's checks catch wrong sequences.
-
-TEST_F(LinkWithAdapter, ReadingPastTheDrivesDataIsAViolation)
-{
-    Build(ForRead(RM_NIBBLE_SLOW));
-    ASSERT_EQ(LinkAcquire(), LINK_OK);
-    device.loadReadData({0x34, 0x12});
-    uint8_t buffer[4];
-    LinkReadBlock(buffer, 4);
-    EXPECT_GT(adapter.violationCount(), 0u);
-}
-
-TEST_F(LinkWithAdapter, AnExtraClockIsAViolation)
-{
-    Build(ForRead(RM_BIDIR_FAST));
-    ASSERT_EQ(LinkAcquire(), LINK_OK);
-    device.loadReadData({1, 2, 3, 4});
-    uint8_t buffer[4];
-    LinkReadBlock(buffer, 4);
-    ASSERT_EQ(adapter.violationCount(), 0u) << adapter.lastViolation();
-    // The same block with one strobe edge too many before the close.
-    device.loadReadData({1, 2, 3, 4});
-    bus.out8(kBase, 0x89);
-    bus.out8(kBase + 2, 0x01);
-    bus.out8(kBase + 2, 0x01);
-    bus.out8(kBase + 2, 0x23);
-    bus.out8(kBase + 2, 0x21);
-    bus.out8(kBase + 2, 0x25);
-    bus.out8(kBase + 2, 0x25);
-    for (uint8_t c : {0x24, 0x25, 0x24, 0x25}) bus.out8(kBase + 2, c);
-    bus.out8(kBase + 2, 0x06);
-    bus.out8(kBase + 2, 0x04);
-    EXPECT_GT(adapter.violationCount(), 0u);
-}
-
-TEST_F(LinkWithAdapter, EppPastTheChunkBudgetIsAViolation)
-{
-    Build(ForRead(RM_EPP8));
-    ASSERT_EQ(LinkAcquire(), LINK_OK);
-    LinkState.HostPortKind = HOST_PORT_PLAIN;  // no chunk codes: budget 512
-    device.loadReadData(std::vector<uint8_t>(1024, 0));
-    std::vector<uint8_t> buffer(1024);
-    LinkReadBlock(buffer.data(), 1024);
-    EXPECT_GT(adapter.violationCount(), 0u);
+    std::vector<uint32_t> record{kBase, 7, 0xFFFFFFFFu, 0};
+    EXPECT_EQ(LinkProbeAdapter(record.data()), LINK_NO_ADAPTER);
+    EXPECT_EQ(record, (std::vector<uint32_t>{kBase, 7, 0xFFFFFFFFu, 0}));
 }
 
 }  // namespace

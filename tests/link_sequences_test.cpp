@@ -1,8 +1,6 @@
-// The link's port-level sequences as they appear on the bus, checked against
-// the wire protocol's exact access counts and byte values. The bus here has
-// nothing attached (every read gives 0xFF), so these tests see only what
-// the driver puts out; tests/link_adapter_test.cpp runs the same routines
-// against the adapter model.
+// The link's port-level sequences on a bus with nothing attached (every read
+// gives 0xFF): the golden per-mode access counts and byte sequences. The data
+// round trips against the adapter model are in tests/link_adapter_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -37,30 +35,23 @@ protected:
         bus.resetCounters();
     }
 
-    // Accesses as "W0=3e" (write of 0x3E to base+0) or "R1" (read of
-    // base+1); other ports by absolute address; 32-bit accesses get "/4".
+    // Accesses as "W0=3e" (write of 0x3E to base+0) or "R1" (read of base+1);
+    // other ports by absolute address; 32-bit accesses get "/4".
     std::string Trace() const
     {
         std::string out;
         for (const sim::IoAccess& a : bus.recorded()) {
-            char text[32];
-            char where[16];
-            if (a.port >= kBase && a.port < kBase + 8)
-                std::snprintf(where, sizeof where, "%u", a.port - kBase);
-            else
-                std::snprintf(where, sizeof where, "%x", a.port);
+            char text[40];
+            unsigned where = a.port - kBase < 8u ? a.port - kBase : a.port;
             if (a.write)
-                std::snprintf(text, sizeof text, "W%s=%02x", where, a.value);
+                std::snprintf(text, sizeof text, a.port - kBase < 8u ? "W%u=%02x" : "W%x=%02x", where, a.value);
             else
-                std::snprintf(text, sizeof text, "R%s", where);
-            if (!out.empty()) out += ' ';
-            out += text;
-            if (a.width == 4) out += "/4";
+                std::snprintf(text, sizeof text, a.port - kBase < 8u ? "R%u" : "R%x", where);
+            out += (out.empty() ? "" : " ") + std::string(text) + (a.width == 4 ? "/4" : "");
         }
         return out;
     }
 
-    // Values written to one port, in order.
     std::vector<uint32_t> WritesTo(uint16_t port) const
     {
         std::vector<uint32_t> values;
@@ -69,229 +60,155 @@ protected:
         return values;
     }
 
-    // The first value written to DATA.
     uint8_t FirstData() const
     {
-        for (const sim::IoAccess& a : bus.recorded())
-            if (a.write && a.port == kBase) return static_cast<uint8_t>(a.value);
-        return 0;
+        std::vector<uint32_t> data = WritesTo(kBase);
+        return data.empty() ? 0 : static_cast<uint8_t>(data[0]);
     }
 
     sim::Clock clock;
     sim::IoBus bus{clock};
 };
 
-// --- Register access.
+// --- Register access: the golden table. An empty trace checks the count only.
 
-struct ModeCount {
+struct RegisterCase {
+    bool write;
     uint32_t mode;
+    uint8_t reg;
     uint64_t count;
+    const char* trace;
+    bool alternate = false;  // register-window chipset found (State 1)
+    bool link = false;       // through LinkReadRegister, port owned
 };
 
-class RegisterReadCount : public LinkTrace, public ::testing::WithParamInterface<ModeCount> {};
+class RegisterSequence : public LinkTrace, public ::testing::WithParamInterface<RegisterCase> {};
 
-TEST_P(RegisterReadCount, MatchesTheModesRepetitions)
+TEST_P(RegisterSequence, MatchesTheGoldenTable)
 {
-    LinkState.LinkReadMode = GetParam().mode;
-    ModeReadRegister(ATA_REG_STATUS);
-    EXPECT_EQ(bus.accessCount(), GetParam().count);
+    const RegisterCase& c = GetParam();
+    if (c.alternate) CmosWindowState.State = 1;
+    ASSERT_EQ(CmosWindowState.State, c.alternate ? 1 : 0xFF);
+    if (c.write) {
+        LinkState.LinkWriteMode = c.mode;
+        ModeWriteRegister(c.reg, c.reg == ATA_REG_DATA ? 0x12 : c.reg == ATA_REG_COMMAND && c.mode == WM_EPP8 ? 0x30 : 0xEC);
+    } else if (c.link) {
+        LinkState.Acquired = 1;
+        LinkState.LinkReadMode = c.mode;
+        LinkReadRegister(c.reg);
+    } else {
+        LinkState.LinkReadMode = c.mode;
+        ModeReadRegister(c.reg);
+    }
+    EXPECT_EQ(bus.accessCount(), c.count);
+    if (c.trace[0]) EXPECT_EQ(Trace(), c.trace);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllReadModes, RegisterReadCount,
-                         ::testing::Values(ModeCount{0, 8}, ModeCount{1, 10}, ModeCount{2, 22},
-                                           ModeCount{3, 11}, ModeCount{4, 11}, ModeCount{5, 22},
-                                           ModeCount{6, 6}, ModeCount{7, 18}, ModeCount{8, 7},
-                                           ModeCount{9, 18}, ModeCount{10, 6}, ModeCount{11, 6},
-                                           ModeCount{12, 22}, ModeCount{200, 22}));
+constexpr uint8_t kSt = ATA_REG_STATUS;
+constexpr uint8_t kCmd = ATA_REG_COMMAND;
 
-class RegisterWriteCount : public LinkTrace, public ::testing::WithParamInterface<ModeCount> {};
-
-TEST_P(RegisterWriteCount, MatchesTheModesRepetitions)
-{
-    LinkState.LinkWriteMode = GetParam().mode;
-    ModeWriteRegister(ATA_REG_COMMAND, 0x20);
-    EXPECT_EQ(bus.accessCount(), GetParam().count);
-}
-
-INSTANTIATE_TEST_SUITE_P(AllWriteModes, RegisterWriteCount,
-                         ::testing::Values(ModeCount{0, 7}, ModeCount{1, 7}, ModeCount{2, 10},
-                                           ModeCount{3, 2}, ModeCount{4, 2}, ModeCount{5, 0},
-                                           ModeCount{99, 0}));
-
-TEST_F(LinkTrace, NibbleStatusReadSequence)
-{
-    LinkState.LinkReadMode = RM_NIBBLE_FAST;
-    ModeReadRegister(ATA_REG_STATUS);
-    EXPECT_EQ(Trace(), "W0=3e W2=01 W2=03 W0=7e R1 W2=01 R1 W2=04");
-}
-
-TEST_F(LinkTrace, RegisterEightGoesOutAs0x86)
-{
-    LinkState.Acquired = 1;
-    LinkState.LinkReadMode = RM_NIBBLE_FAST;
-    LinkReadRegister(ATA_REG_ALT_STATUS);
-    EXPECT_EQ(Trace(), "W0=bf W2=01 W2=03 W0=ff R1 W2=01 R1 W2=04");
-}
-
-TEST_F(LinkTrace, ModeReadRegisterTwelveIsModeTwo)
-{
-    LinkState.LinkReadMode = RM_NIBBLE_SLOW;
-    ModeReadRegister(5);
-    std::string two = Trace();
-    Clear();
-    LinkState.LinkReadMode = 12;
-    ModeReadRegister(5);
-    EXPECT_EQ(Trace(), two);
-}
-
-TEST_F(LinkTrace, BidirectionalStatusReadSequence)
-{
-    LinkState.LinkReadMode = RM_BIDIR_FAST;
-    ModeReadRegister(ATA_REG_STATUS);
-    EXPECT_EQ(Trace(), "W0=2e W2=01 W2=21 W2=21 W2=23 R0 W2=04");
-}
-
-TEST_F(LinkTrace, Byte7ReadUsesPortSevenAndControlBit7)
-{
-    LinkState.LinkReadMode = RM_BYTE7_FAST;
-    ModeReadRegister(ATA_REG_STATUS);
-    EXPECT_EQ(Trace(), "W0=2e W2=01 W7=01 W2=83 R0 W2=04");
-}
-
-TEST_F(LinkTrace, FiveThreeReadSequence)
-{
-    LinkState.LinkReadMode = RM_53_FAST;
-    ModeReadRegister(ATA_REG_ERROR);
-    // A = (1 | 0x30) ^ 1 = 0x30.
-    EXPECT_EQ(Trace(), "W0=30 W2=01 W2=01 W0=30 W2=03 W2=05 W2=05 W0=f0 R1 R2 W2=04");
-}
+INSTANTIATE_TEST_SUITE_P(
+    AllModes, RegisterSequence,
+    ::testing::Values(
+        RegisterCase{false, 0, kSt, 8, "W0=3e W2=01 W2=03 W0=7e R1 W2=01 R1 W2=04"},
+        // Register 8 (alternate status) goes out as 0x86.
+        RegisterCase{false, 0, ATA_REG_ALT_STATUS, 8, "W0=bf W2=01 W2=03 W0=ff R1 W2=01 R1 W2=04", false, true},
+        RegisterCase{false, 1, kSt, 10, ""}, RegisterCase{false, 2, kSt, 22, ""},
+        // A = (1 | 0x30) ^ 1 = 0x30.
+        RegisterCase{false, 3, ATA_REG_ERROR, 11, "W0=30 W2=01 W2=01 W0=30 W2=03 W2=05 W2=05 W0=f0 R1 R2 W2=04"},
+        RegisterCase{false, 4, kSt, 11, ""}, RegisterCase{false, 5, kSt, 22, ""},
+        RegisterCase{false, 6, kSt, 6, "W0=2e W2=01 W7=01 W2=83 R0 W2=04"},
+        RegisterCase{false, 7, kSt, 18, ""},
+        RegisterCase{false, 8, kSt, 7, "W0=2e W2=01 W2=21 W2=21 W2=23 R0 W2=04"},
+        RegisterCase{false, 9, kSt, 18, ""},
+        // The unprobed window state (0xFF) keeps the standard EPP layout.
+        RegisterCase{false, 10, kSt, 6, "W3=07 R2 W2=3f R4 R2 W2=1f"},
+        RegisterCase{false, 10, kSt, 8, "R3 W3=fe W6=07 R2 W2=3f R4 R2 W2=1f", true},
+        RegisterCase{false, 11, kSt, 6, ""}, RegisterCase{false, 12, kSt, 22, ""},
+        RegisterCase{false, 200, kSt, 22, ""},
+        RegisterCase{true, 0, kCmd, 7, "W0=1e W2=01 W2=01 W0=ec W2=03 W2=03 W2=04"},
+        RegisterCase{true, 1, kCmd, 7, ""}, RegisterCase{true, 2, kCmd, 10, ""},
+        // EPP writes the data register twice.
+        RegisterCase{true, 3, kCmd, 2, "W3=47 W4=30"},
+        RegisterCase{true, 3, ATA_REG_DATA, 3, "W3=40 W4=12 W4=12"},
+        RegisterCase{true, 4, kCmd, 2, ""}, RegisterCase{true, 4, ATA_REG_DATA, 5, "", true},
+        RegisterCase{true, 5, kCmd, 0, ""}, RegisterCase{true, 99, kCmd, 0, ""}));
 
 // Odd and even registers must give different address bytes in every read
-// mode, or status, error and cylinder-high reads return their even
-// neighbour.
+// mode (6 and 7: (r | 0x28) ^ 1), or status, error and cylinder-high reads
+// return their even neighbour.
 class AddressByte : public LinkTrace, public ::testing::WithParamInterface<uint32_t> {};
 
 TEST_P(AddressByte, OddAndEvenRegistersDiffer)
 {
     LinkState.LinkReadMode = GetParam();
-    for (uint8_t even = 0; even < 8; even += 2) {
+    for (uint8_t reg = 0; reg < 8; ++reg) {
         Clear();
-        ModeReadRegister(even);
+        ModeReadRegister(reg);
         uint8_t a = FirstData();
+        if (GetParam() == RM_BYTE7_FAST || GetParam() == RM_BYTE7_SLOW)
+            EXPECT_EQ(a, static_cast<uint8_t>((reg | 0x28) ^ 0x01));
+        if (reg & 1) continue;
         Clear();
-        ModeReadRegister(static_cast<uint8_t>(even + 1));
-        EXPECT_NE(FirstData(), a) << "registers " << int(even) << " and " << int(even + 1);
+        ModeReadRegister(static_cast<uint8_t>(reg + 1));
+        EXPECT_NE(FirstData(), a) << "registers " << int(reg) << " and " << int(reg + 1);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(StrobedReadModes, AddressByte, ::testing::Range<uint32_t>(0, 10));
 
-TEST_F(LinkTrace, Byte7AddressMatchesBidirectionalCycleBits)
-{
-    for (uint8_t reg : {1, 5, 6, 7}) {
-        LinkState.LinkReadMode = RM_BYTE7_SLOW;
-        Clear();
-        ModeReadRegister(reg);
-        EXPECT_EQ(FirstData(), static_cast<uint8_t>((reg | 0x28) ^ 0x01));
-    }
-}
-
-TEST_F(LinkTrace, StrobedCommandWriteSequence)
-{
-    LinkState.LinkWriteMode = WM_BYTE_FAST;
-    ModeWriteRegister(ATA_REG_COMMAND, 0xEC);
-    EXPECT_EQ(Trace(), "W0=1e W2=01 W2=01 W0=ec W2=03 W2=03 W2=04");
-}
-
-TEST_F(LinkTrace, EppWritesTheDataRegisterTwice)
-{
-    LinkState.LinkWriteMode = WM_EPP8;
-    ModeWriteRegister(ATA_REG_COMMAND, 0x30);
-    EXPECT_EQ(Trace(), "W3=47 W4=30");
-    Clear();
-    ModeWriteRegister(ATA_REG_DATA, 0x12);
-    EXPECT_EQ(Trace(), "W3=40 W4=12 W4=12");
-}
-
-TEST_F(LinkTrace, UnprobedWindowStateKeepsStandardEppLayout)
-{
-    ASSERT_EQ(CmosWindowState.State, 0xFF);
-    LinkState.LinkReadMode = RM_EPP8;
-    ModeReadRegister(ATA_REG_STATUS);
-    EXPECT_EQ(Trace(), "W3=07 R2 W2=3f R4 R2 W2=1f");
-}
-
-TEST_F(LinkTrace, FoundWindowChipsetUsesAlternateLayout)
-{
-    CmosWindowState.State = 1;
-    LinkState.LinkReadMode = RM_EPP8;
-    ModeReadRegister(ATA_REG_STATUS);
-    EXPECT_EQ(Trace(), "R3 W3=fe W6=07 R2 W2=3f R4 R2 W2=1f");
-    Clear();
-    LinkState.LinkWriteMode = WM_EPP32;
-    ModeWriteRegister(ATA_REG_DATA, 0x00);
-    EXPECT_EQ(bus.accessCount(), 5u);
-}
-
 TEST_F(LinkTrace, RegisterAccessWithoutOwnershipDoesNoIo)
 {
+    uint8_t buffer[4] = {};
     EXPECT_EQ(LinkReadRegister(ATA_REG_STATUS), LINK_NOT_ACQUIRED);
     EXPECT_EQ(LinkWriteRegister(ATA_REG_COMMAND, 0x20), LINK_NOT_ACQUIRED);
     EXPECT_EQ(LinkDriveInterrupt(), LINK_NO_DRIVE_IRQ);
-    uint8_t buffer[4] = {};
     EXPECT_EQ(LinkReadBlock(buffer, 4), LINK_NOT_ACQUIRED);
     EXPECT_EQ(LinkWriteBlock(buffer, 4), LINK_NOT_ACQUIRED);
     EXPECT_EQ(bus.accessCount(), 0u);
 }
 
-// --- Block transfer.
+// --- Block transfer: accesses per 512-byte sector.
 
 struct BlockCount {
+    bool write;
     uint32_t mode;
     uint64_t count512;
     bool alternate = false;
     bool epp32 = false;
 };
 
-class BlockReadCount : public LinkTrace, public ::testing::WithParamInterface<BlockCount> {};
+class BlockCountTable : public LinkTrace, public ::testing::WithParamInterface<BlockCount> {};
 
-TEST_P(BlockReadCount, PerSectorAccesses)
+TEST_P(BlockCountTable, PerSectorAccesses)
 {
-    uint8_t buffer[512];
-    LinkState.LinkReadMode = GetParam().mode;
-    LinkState.Epp32Usable = GetParam().epp32;
-    if (GetParam().alternate) CmosWindowState.State = 1;
-    ModeReadBlock(buffer, 512);
-    EXPECT_EQ(bus.accessCount(), GetParam().count512);
+    const BlockCount& c = GetParam();
+    uint8_t buffer[512] = {};
+    LinkState.Epp32Usable = c.epp32;
+    if (c.alternate) CmosWindowState.State = 1;
+    if (c.write) {
+        LinkState.LinkWriteMode = c.mode;
+        ModeWriteBlock(buffer, 512);
+    } else {
+        LinkState.LinkReadMode = c.mode;
+        ModeReadBlock(buffer, 512);
+    }
+    EXPECT_EQ(bus.accessCount(), c.count512);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    AllReadModes, BlockReadCount,
-    ::testing::Values(BlockCount{0, 2056}, BlockCount{1, 3078}, BlockCount{2, 4108},
-                      BlockCount{3, 1547}, BlockCount{4, 2058}, BlockCount{5, 3594},
-                      BlockCount{6, 1542}, BlockCount{7, 3078}, BlockCount{8, 1034},
-                      BlockCount{9, 2058}, BlockCount{10, 517}, BlockCount{10, 133, false, true},
-                      BlockCount{11, 133}, BlockCount{10, 519, true}, BlockCount{11, 137, true},
-                      BlockCount{12, 0}));
-
-class BlockWriteCount : public LinkTrace, public ::testing::WithParamInterface<BlockCount> {};
-
-TEST_P(BlockWriteCount, PerSectorAccesses)
-{
-    uint8_t buffer[512] = {};
-    LinkState.LinkWriteMode = GetParam().mode;
-    LinkState.Epp32Usable = GetParam().epp32;
-    if (GetParam().alternate) CmosWindowState.State = 1;
-    ModeWriteBlock(buffer, 512);
-    EXPECT_EQ(bus.accessCount(), GetParam().count512);
-}
-
-INSTANTIATE_TEST_SUITE_P(AllWriteModes, BlockWriteCount,
-                         ::testing::Values(BlockCount{0, 1037}, BlockCount{1, 1551},
-                                           BlockCount{2, 3090}, BlockCount{3, 513},
-                                           BlockCount{3, 129, false, true}, BlockCount{4, 129},
-                                           BlockCount{3, 515, true}, BlockCount{4, 133, true},
-                                           BlockCount{5, 0}));
+    AllModes, BlockCountTable,
+    ::testing::Values(BlockCount{false, 0, 2056}, BlockCount{false, 1, 3078}, BlockCount{false, 2, 4108},
+                      BlockCount{false, 3, 1547}, BlockCount{false, 4, 2058}, BlockCount{false, 5, 3594},
+                      BlockCount{false, 6, 1542}, BlockCount{false, 7, 3078}, BlockCount{false, 8, 1034},
+                      BlockCount{false, 9, 2058}, BlockCount{false, 10, 517},
+                      BlockCount{false, 10, 133, false, true}, BlockCount{false, 11, 133},
+                      BlockCount{false, 10, 519, true}, BlockCount{false, 11, 137, true},
+                      BlockCount{false, 12, 0}, BlockCount{true, 0, 1037}, BlockCount{true, 1, 1551},
+                      BlockCount{true, 2, 3090}, BlockCount{true, 3, 513},
+                      BlockCount{true, 3, 129, false, true}, BlockCount{true, 4, 129},
+                      BlockCount{true, 3, 515, true}, BlockCount{true, 4, 133, true},
+                      BlockCount{true, 5, 0}));
 
 TEST_F(LinkTrace, TwoByteNibbleReadClocksThreeTimes)
 {
@@ -303,11 +220,11 @@ TEST_F(LinkTrace, TwoByteNibbleReadClocksThreeTimes)
               "W0=81 W2=01 W2=01 W2=03 W0=c1 R2 R1 W2=f9 R1 W2=fe R1 W2=f8 W2=f8 R1 W0=00 W2=04");
 }
 
-// Strobed streaming never touches memory past the count: a count below 2
-// does nothing, and an odd count moves its pairs and leaves the last byte.
+// Strobed streaming never touches memory past the count: a count below 2 does
+// no I/O, and an odd count moves its pairs and leaves (or drops) the last byte.
 class StrobedOddCounts : public LinkTrace, public ::testing::WithParamInterface<uint32_t> {};
 
-TEST_P(StrobedOddCounts, ReadsStopAtTheLastPair)
+TEST_P(StrobedOddCounts, StopAtTheLastPair)
 {
     LinkState.LinkReadMode = GetParam();
     uint8_t buffer[8];
@@ -315,7 +232,6 @@ TEST_P(StrobedOddCounts, ReadsStopAtTheLastPair)
     ModeReadBlock(buffer, 1);
     EXPECT_EQ(bus.accessCount(), 0u);
     EXPECT_EQ(buffer[0], 0x5A);
-
     ModeReadBlock(buffer, 2);
     uint64_t two = bus.accessCount();
     Clear();
@@ -324,27 +240,21 @@ TEST_P(StrobedOddCounts, ReadsStopAtTheLastPair)
     EXPECT_EQ(bus.accessCount(), two);
     EXPECT_EQ(buffer[1], 0xFF);
     EXPECT_EQ(buffer[2], 0x5A);
-}
-
-INSTANTIATE_TEST_SUITE_P(StrobedModes, StrobedOddCounts, ::testing::Range<uint32_t>(0, 10));
-
-class StrobedOddWrites : public LinkTrace, public ::testing::WithParamInterface<uint32_t> {};
-
-TEST_P(StrobedOddWrites, DropTheOddByte)
-{
-    LinkState.LinkWriteMode = GetParam();
-    uint8_t buffer[3] = {1, 2, 3};
-    ModeWriteBlock(buffer, 1);
-    EXPECT_EQ(bus.accessCount(), 0u);
-    ModeWriteBlock(buffer, 2);
-    uint64_t two = bus.accessCount();
+    if (GetParam() >= 3) return;
     Clear();
-    ModeWriteBlock(buffer, 3);
+    LinkState.LinkWriteMode = GetParam();
+    uint8_t out[3] = {1, 2, 3};
+    ModeWriteBlock(out, 1);
+    EXPECT_EQ(bus.accessCount(), 0u);
+    ModeWriteBlock(out, 2);
+    two = bus.accessCount();
+    Clear();
+    ModeWriteBlock(out, 3);
     EXPECT_EQ(bus.accessCount(), two);
     for (uint32_t v : WritesTo(kBase)) EXPECT_NE(v, 3u);
 }
 
-INSTANTIATE_TEST_SUITE_P(StrobedModes, StrobedOddWrites, ::testing::Range<uint32_t>(0, 3));
+INSTANTIATE_TEST_SUITE_P(StrobedModes, StrobedOddCounts, ::testing::Range<uint32_t>(0, 10));
 
 TEST_F(LinkTrace, EppReadMovesAnOddByte)
 {
@@ -380,7 +290,8 @@ TEST_F(LinkTrace, WriteModeFourGoesWideFrom32Bytes)
     EXPECT_EQ(Trace(), "W3=40 W4=00/4 W4=00/4 W4=00/4 W4=00/4 W4=00/4 W4=00/4 W4=00/4 W4=00/4");
 }
 
-// The chunk codes announced before each chunk on an enhanced port.
+// The chunk codes announced (address 0xC4, then the code) before each chunk
+// on an enhanced port.
 struct ChunkCase {
     uint16_t count;
     std::vector<uint32_t> codes;
@@ -392,25 +303,21 @@ class Chunking : public LinkTrace, public ::testing::WithParamInterface<ChunkCas
 TEST_P(Chunking, AnnouncesEachChunk)
 {
     static uint8_t buffer[0x10000];
+    const ChunkCase& c = GetParam();
     std::memset(buffer, 0x5A, sizeof buffer);
     LinkState.Acquired = 1;
     LinkState.HostPortKind = HOST_PORT_ENHANCED;
     LinkState.LinkReadMode = RM_EPP8;
     LinkState.LinkWriteMode = WM_EPP8;
-    ASSERT_EQ(LinkReadBlock(buffer, GetParam().count), LINK_OK);
-    // Each announcement: address 0xC4 then the code on EPP-D.
+    ASSERT_EQ(LinkReadBlock(buffer, c.count), LINK_OK);
     std::vector<uint32_t> codes;
     const auto& rec = bus.recorded();
     for (size_t i = 0; i + 1 < rec.size(); ++i)
-        if (rec[i].write && rec[i].port == kBase + 3 && rec[i].value == 0xC4)
-            codes.push_back(rec[i + 1].value);
-    EXPECT_EQ(codes, GetParam().codes);
-    uint64_t reads = 0;
-    for (const auto& a : rec)
-        if (!a.write && a.port == kBase + 4) ++reads;
-    EXPECT_EQ(reads, GetParam().dataCycles);
-    EXPECT_EQ(buffer[GetParam().count], 0x5A);
-    if (GetParam().count & 1) EXPECT_EQ(buffer[GetParam().count - 1], 0x5A);
+        if (rec[i].write && rec[i].port == kBase + 3 && rec[i].value == 0xC4) codes.push_back(rec[i + 1].value);
+    EXPECT_EQ(codes, c.codes);
+    EXPECT_EQ(bus.accessCount(kBase + 4) - codes.size(), c.dataCycles);
+    EXPECT_EQ(buffer[c.count], 0x5A);
+    if (c.count & 1) EXPECT_EQ(buffer[c.count - 1], 0x5A);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -423,23 +330,17 @@ INSTANTIATE_TEST_SUITE_P(
                                          1, 1},
                                 0xFFFE}));
 
-TEST_F(LinkTrace, PlainPortSendsTheWholeBlockUnannounced)
+TEST_F(LinkTrace, ChunkOverheadPlainAndEnhanced)
 {
     LinkState.Acquired = 1;
-    LinkState.LinkReadMode = RM_EPP8;
-    uint8_t buffer[1024];
-    ASSERT_EQ(LinkReadBlock(buffer, 1024), LINK_OK);
-    EXPECT_EQ(bus.accessCount(), 1024u + 5u);
-    EXPECT_EQ(WritesTo(kBase + 3), std::vector<uint32_t>{0x00});
-}
-
-TEST_F(LinkTrace, EnhancedChunkOverheadIsTwoAccesses)
-{
-    LinkState.Acquired = 1;
-    LinkState.HostPortKind = HOST_PORT_ENHANCED_EPP;
     LinkState.LinkReadMode = RM_EPP8;
     LinkState.LinkWriteMode = WM_EPP8;
-    uint8_t buffer[512];
+    uint8_t buffer[1024];
+    ASSERT_EQ(LinkReadBlock(buffer, 1024), LINK_OK);  // plain: whole block unannounced
+    EXPECT_EQ(bus.accessCount(), 1024u + 5u);
+    EXPECT_EQ(WritesTo(kBase + 3), std::vector<uint32_t>{0x00});
+    LinkState.HostPortKind = HOST_PORT_ENHANCED_EPP;
+    Clear();
     LinkReadBlock(buffer, 512);
     EXPECT_EQ(bus.accessCount(), 517u + 2u);
     Clear();
@@ -447,8 +348,7 @@ TEST_F(LinkTrace, EnhancedChunkOverheadIsTwoAccesses)
     EXPECT_EQ(bus.accessCount(), 513u + 2u);
 }
 
-// --- Ownership, with an empty bus standing for an adapter whose identity
-// reads 0xFF in every mode.
+// --- Ownership; the empty bus stands for an adapter whose identity reads 0xFF.
 
 class LinkOwnershipTrace : public LinkTrace {
 protected:
@@ -459,15 +359,18 @@ protected:
     }
 };
 
-TEST_F(LinkOwnershipTrace, PlainAcquireIs33AccessesAndAnIdentityRead)
+TEST_F(LinkOwnershipTrace, PlainAcquireAndRelease)
 {
     ASSERT_EQ(LinkAcquire(), LINK_OK);
-    EXPECT_EQ(bus.accessCount(), 33u + 22u);
+    EXPECT_EQ(bus.accessCount(), 33u + 22u);  // 33 plus the identity read
     Clear();
     EXPECT_EQ(LinkRelease(), LINK_OK);
     EXPECT_EQ(bus.accessCount(), 13u + 10u);
-    // Quiesce writes 0x10 to register 0x9C in write mode 2.
+    // Quiesce writes 0x10 to register 0x9C in write mode 2 first; release
+    // ends with direction and upper CONTROL bits cleared (CONTROL read 0xFF).
     EXPECT_EQ(WritesTo(kBase)[0], (0x9Cu | 0x18) ^ 1);
+    EXPECT_EQ(WritesTo(kBase + 2).back(), 0x1Fu);
+    EXPECT_EQ(WritesTo(kBase).back(), 0xFFu);
 }
 
 TEST_F(LinkOwnershipTrace, InterruptWaitKeepsThePort)
@@ -483,48 +386,30 @@ TEST_F(LinkOwnershipTrace, InterruptWaitKeepsThePort)
     Clear();
     EXPECT_EQ(LinkInterruptPending(), LINK_NO_INTERRUPT);
     EXPECT_EQ(bus.accessCount(), 0u);
-}
-
-TEST_F(LinkOwnershipTrace, EnhancedArmSendsNoCode)
-{
-    LinkState.HostPortKind = HOST_PORT_ENHANCED;
+    LinkState.HostPortKind = HOST_PORT_ENHANCED;  // enhanced arm sends no code
     LinkBeginInterruptWait();
     LinkRelease();
     EXPECT_EQ(Trace(), "R2 W2=1f");
 }
 
-TEST_F(LinkOwnershipTrace, ReleaseClearsDirectionAndUpperControlBits)
+// The ECR is written at release under the same condition as at acquire: a
+// bidirectional port on a Winbond chip set to SPP at release would leave the
+// data lines output-only at the next acquire.
+TEST_F(LinkOwnershipTrace, EcrSwitchedBothWaysOnlyOnEnhancedPorts)
 {
-    ASSERT_EQ(LinkAcquire(), LINK_OK);  // CONTROL read 0xFF
-    Clear();
-    LinkRelease();
-    std::vector<uint32_t> control = WritesTo(kBase + 2);
-    EXPECT_EQ(control.back(), 0x1Fu);
-    EXPECT_EQ(WritesTo(kBase).back(), 0xFFu);
-}
-
-TEST_F(LinkOwnershipTrace, EnhancedPortSwitchesEcrBothWays)
-{
-    LinkState.HostPortKind = HOST_PORT_ENHANCED;
     LinkState.EcrPresent = 1;
     LinkState.EcrSavedValue = 0x34;
     HostChipState.WinbondChipFound = 1;
+    ASSERT_EQ(LinkAcquire(), LINK_OK);
+    LinkRelease();
+    EXPECT_TRUE(WritesTo(kBase + 0x402).empty());
+    LinkState.HostPortKind = HOST_PORT_ENHANCED;
+    Clear();
     ASSERT_EQ(LinkAcquire(), LINK_OK);
     EXPECT_EQ(WritesTo(kBase + 0x402), (std::vector<uint32_t>{0x84, 0x84, 0x84}));
     Clear();
     LinkRelease();
     EXPECT_EQ(WritesTo(kBase + 0x402), (std::vector<uint32_t>{0x34, 0x14}));
-}
-
-TEST_F(LinkOwnershipTrace, PlainPortLeavesEcrAlone)
-{
-    // A bidirectional port found on a Winbond chip: setting SPP at release
-    // would leave the data lines output-only at the next acquire.
-    LinkState.EcrPresent = 1;
-    HostChipState.WinbondChipFound = 1;
-    ASSERT_EQ(LinkAcquire(), LINK_OK);
-    LinkRelease();
-    EXPECT_TRUE(WritesTo(kBase + 0x402).empty());
 }
 
 TEST_F(LinkOwnershipTrace, NsRegisterOnPlainPortIsSetOnlyAtRelease)
@@ -549,9 +434,8 @@ TEST_F(LinkOwnershipTrace, ChipsetGatedPortWritesTheGate)
     EXPECT_EQ(WritesTo(0x101), std::vector<uint32_t>{0x00});
 }
 
-TEST_F(LinkTrace, Epp32ProbeOnUnprobedWindowReadsLaneThree)
+TEST_F(LinkOwnershipTrace, Epp32ProbeOnUnprobedWindowReadsLaneThree)
 {
-    LinkState.AdapterIdValue = 0xFF;
     EXPECT_TRUE(Epp32Probe());
     EXPECT_EQ(bus.accessCount(kBase + 7), 1u);
     CmosWindowState.State = 1;
@@ -560,20 +444,16 @@ TEST_F(LinkTrace, Epp32ProbeOnUnprobedWindowReadsLaneThree)
     EXPECT_EQ(bus.accessCount(), 0u);
 }
 
-TEST_F(LinkTrace, DelayIsWholeMillisecondStalls)
+TEST_F(LinkTrace, DelayAndResetTiming)
 {
     DelayMilliseconds(0);
     EXPECT_EQ(clock.now(), 0u);
     DelayMilliseconds(100);
     EXPECT_EQ(clock.now(), 100 * sim::kMillisecond);
     EXPECT_EQ(bus.accessCount(), 0u);
-}
-
-TEST_F(LinkTrace, ResetHoldsForTwelveHundredMilliseconds)
-{
-    AdapterReset(kBase);
+    AdapterReset(kBase);  // held for 1200 ms
     EXPECT_EQ(bus.accessCount(), 24u);
-    EXPECT_EQ(clock.now(), 1200 * sim::kMillisecond + 24 * sim::kMicrosecond);
+    EXPECT_EQ(clock.now(), 1300 * sim::kMillisecond + 24 * sim::kMicrosecond);
 }
 
 }  // namespace

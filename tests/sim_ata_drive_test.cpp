@@ -28,31 +28,29 @@ struct Host {
     void command(uint8_t op, uint8_t count = 0, uint8_t sector = 0, uint16_t cyl = 0, uint8_t dh = 0xA0,
                  uint8_t features = 0)
     {
-        wr(1, features);
-        wr(2, count);
-        wr(3, sector);
-        wr(4, static_cast<uint8_t>(cyl));
-        wr(5, static_cast<uint8_t>(cyl >> 8));
-        wr(6, dh);
-        wr(7, op);
+        uint8_t file[] = {features, count, sector, uint8_t(cyl), uint8_t(cyl >> 8), dh, op};
+        for (uint8_t r = 1; r <= 7; ++r) wr(r, file[r - 1]);
     }
     void lbaCommand(uint8_t op, uint32_t lba, uint8_t count)
     {
         command(op, count, static_cast<uint8_t>(lba), static_cast<uint16_t>(lba >> 8),
                 static_cast<uint8_t>(0xE0 | ((lba >> 24) & 0x0F)));
     }
-    // Polls alternate status until BSY clears; false after the limit.
-    bool waitNotBusy(Nanoseconds limit = 100 * kMillisecond)
+    // Polls every 10 us until `ready`; false after the limit.
+    template <class F>
+    bool waitFor(F ready, Nanoseconds limit)
     {
         for (Nanoseconds end = clock.now() + limit; clock.now() < end; clock.advance(10 * kMicrosecond))
-            if (!(alt() & kStatusBsy)) return true;
+            if (ready()) return true;
         return false;
+    }
+    bool waitNotBusy(Nanoseconds limit = 100 * kMillisecond)
+    {
+        return waitFor([&] { return !(alt() & kStatusBsy); }, limit);
     }
     bool waitInterrupt(Nanoseconds limit = 100 * kMillisecond)
     {
-        for (Nanoseconds end = clock.now() + limit; clock.now() < end; clock.advance(10 * kMicrosecond))
-            if (drive.interruptRequest()) return true;
-        return false;
+        return waitFor([&] { return drive.interruptRequest(); }, limit);
     }
     // Non-data command to its end: the status register value.
     uint8_t run(uint8_t op, uint8_t count = 0, uint8_t sector = 0, uint16_t cyl = 0, uint8_t dh = 0xA0,
@@ -61,6 +59,13 @@ struct Host {
         command(op, count, sector, cyl, dh, features);
         EXPECT_TRUE(waitInterrupt()) << "no INTRQ for command " << int(op);
         return rd(7);
+    }
+    // Non-data command that must end with ERR: the error register.
+    uint8_t fails(uint8_t op, uint8_t count = 0, uint8_t sector = 0, uint16_t cyl = 0, uint8_t dh = 0xA0,
+                  uint8_t features = 0)
+    {
+        EXPECT_EQ(run(op, count, sector, cyl, dh, features), 0x51) << "command " << int(op);
+        return error();
     }
     std::vector<uint8_t> readWords(size_t bytes)
     {
@@ -158,14 +163,10 @@ TEST_P(IdentifyWords, ReportPresetGeometryAndFeatures)
     EXPECT_EQ(m.size(), 40u);
     EXPECT_EQ(m.rfind(p.modelPrefix, 0), 0u) << m;
     EXPECT_EQ(m.back(), ' ');  // padded with spaces
-    EXPECT_EQ(w[0], p.word0);
-    EXPECT_EQ(w[1], p.c);
-    EXPECT_EQ(w[3], p.h);
-    EXPECT_EQ(w[6], p.s);
+    // Words 0, 1, 3, 6, then 54-56: current = default before INITIALIZE DEVICE PARAMETERS.
+    EXPECT_EQ((std::vector<uint16_t>{w[0], w[1], w[3], w[6], w[54], w[55], w[56]}),
+              (std::vector<uint16_t>{p.word0, p.c, p.h, p.s, p.c, p.h, p.s}));
     EXPECT_EQ((w[49] >> 9) & 1, p.lba ? 1 : 0);
-    EXPECT_EQ(w[54], p.c);  // current = default before INITIALIZE DEVICE PARAMETERS
-    EXPECT_EQ(w[55], p.h);
-    EXPECT_EQ(w[56], p.s);
     EXPECT_EQ(uint32_t(w[60]) | (uint32_t(w[61]) << 16), p.total);
     EXPECT_EQ(w[127] & 1, p.w127);
     EXPECT_EQ(w[47] & 0xFF, h.config.maxMultiple);
@@ -204,9 +205,8 @@ TEST(SimAtaDrive, LbaWriteThenReadRoundTripsThroughTheImage)
     EXPECT_EQ(h.readData(3), data);
     EXPECT_EQ(h.rd(7), 0x50);
     EXPECT_FALSE(h.drive.interruptRequest());  // no INTRQ after the last read block
-    EXPECT_EQ(h.rd(2), 0);                     // registers: last sector moved, count 0
-    EXPECT_EQ(h.rd(3), (70002) & 0xFF);
-    EXPECT_EQ(h.rd(4), (70002 >> 8) & 0xFF);
+    EXPECT_EQ(h.rd(2), 0);  // count 0, address of the last sector moved
+    EXPECT_EQ(h.rd(3) | h.rd(4) << 8, 70002 & 0xFFFF);
     EXPECT_EQ(h.drive.violations().total(), 0u);
 }
 
@@ -215,9 +215,7 @@ TEST(SimAtaDrive, ChsUsesTheGeometryOfInitializeDeviceParameters)
     Host h("conner");
     EXPECT_EQ(h.run(0x91, 17, 0, 0, 0x00 | 3), 0x50);  // 4 heads, 17 sectors, bits 7/5 clear
     auto w = identify(h);
-    EXPECT_EQ(w[54], 615);
-    EXPECT_EQ(w[55], 4);
-    EXPECT_EQ(w[56], 17);
+    EXPECT_EQ((std::vector<uint16_t>{w[54], w[55], w[56]}), (std::vector<uint16_t>{615, 4, 17}));
 
     auto data = pattern(2, 0x5A);
     h.command(0x30, 2, 5, 1, 0xA2);  // cylinder 1, head 2, sector 5: (1*4+2)*17+4
@@ -226,10 +224,8 @@ TEST(SimAtaDrive, ChsUsesTheGeometryOfInitializeDeviceParameters)
     h.command(0x20, 2, 5, 1, 0xA2);
     EXPECT_EQ(h.readData(2), data);
 
-    EXPECT_EQ(h.run(0x20, 1, 18, 0, 0xA0), 0x51);  // sector 18 of 17
-    EXPECT_EQ(h.error(), kErrorIdnf);
-    EXPECT_EQ(h.run(0x20, 1, 1, 615, 0xA0), 0x51);  // cylinder past the end
-    EXPECT_EQ(h.error(), kErrorIdnf);
+    EXPECT_EQ(h.fails(0x20, 1, 18, 0, 0xA0), kErrorIdnf);  // sector 18 of 17
+    EXPECT_EQ(h.fails(0x20, 1, 1, 615, 0xA0), kErrorIdnf);  // cylinder past the end
 }
 
 TEST(SimAtaDrive, FileImageWritesReachTheFileAtOnce)
@@ -241,12 +237,8 @@ TEST(SimAtaDrive, FileImageWritesReachTheFileAtOnce)
     ASSERT_EQ(image->sectorCount(), 2048u);
     AtaDrive drive(clock, drivePreset("fixed"), image.get());
     auto data = pattern(1, 0x3C);
-    drive.writeRegister(2, 1);
-    drive.writeRegister(3, 9);
-    drive.writeRegister(4, 0);
-    drive.writeRegister(5, 0);
-    drive.writeRegister(6, 0xE0);
-    drive.writeRegister(7, 0x30);
+    const uint8_t taskFile[] = {1, 9, 0, 0, 0xE0, 0x30};  // WRITE SECTORS, one at LBA 9
+    for (uint8_t r = 2; r <= 7; ++r) drive.writeRegister(r, taskFile[r - 2]);
     clock.advance(kMillisecond);
     for (size_t i = 0; i < data.size(); i += 2) drive.writeData(static_cast<uint16_t>(data[i] | (data[i + 1] << 8)));
     clock.advance(10 * kMillisecond);
@@ -268,8 +260,7 @@ TEST(SimAtaDrive, FileImageWritesReachTheFileAtOnce)
 TEST(SimAtaDrive, MultipleModeNeedsSetMultipleAndMovesWholeBlocks)
 {
     Host h("fixed");
-    EXPECT_EQ(h.run(0xC4, 1, 0, 0, 0xE0), 0x51);
-    EXPECT_EQ(h.error(), kErrorAbrt);
+    EXPECT_EQ(h.fails(0xC4, 1, 0, 0, 0xE0), kErrorAbrt);
     EXPECT_EQ(h.run(0xC6, 3), 0x51);   // not a power of two
     EXPECT_EQ(h.run(0xC6, 32), 0x51);  // above word 47
     EXPECT_EQ(h.run(0xC6, 16), 0x50);
@@ -311,17 +302,14 @@ TEST(SimAtaDrive, MediaStatusReportsChangeWriteProtectAndNoMedium)
     EXPECT_EQ(h.error(), 0);
 
     h.drive.insertMedium(DiskImage::inMemory(4096), true);
-    EXPECT_EQ(h.run(0xDA), 0x51);
-    EXPECT_EQ(h.error(), kErrorMc | kErrorWp);
-    EXPECT_EQ(h.run(0xDA), 0x51);
-    EXPECT_EQ(h.error(), kErrorWp);  // MC reported once
+    EXPECT_EQ(h.fails(0xDA), kErrorMc | kErrorWp);
+    EXPECT_EQ(h.fails(0xDA), kErrorWp);  // MC reported once
     EXPECT_EQ(h.run(0x30, 1, 1, 0, 0xE0) & kStatusDrq, 0);  // write refused before DRQ
     EXPECT_EQ(h.error(), kErrorWp);
 
     h.drive.pressEjectButton();  // with notification: a request, not an eject
     EXPECT_TRUE(h.drive.mediumPresent());
-    EXPECT_EQ(h.run(0xDA), 0x51);
-    EXPECT_EQ(h.error(), kErrorWp | kErrorMcr);
+    EXPECT_EQ(h.fails(0xDA), kErrorWp | kErrorMcr);
 
     h.drive.setWriteProtected(false);
     EXPECT_EQ(h.run(0xED), 0x00);  // ejected: neither ready nor seek complete
@@ -336,10 +324,7 @@ TEST(SimAtaDrive, WithoutNotificationTheNextCommandReportsTheChange)
     auto cartridge = DiskImage::inMemory(8192);
     h.drive.insertMedium(*cartridge);
     EXPECT_EQ(h.run(0xE1), 0x50);  // not a media access: no report
-    for (int i = 0; i < 2; ++i) {                // reported until acknowledged
-        EXPECT_EQ(h.run(0x20, 1, 1, 0, 0xA0), 0x51);
-        EXPECT_EQ(h.error(), kErrorMc);
-    }
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(h.fails(0x20, 1, 1, 0, 0xA0), kErrorMc);  // until acknowledged
     EXPECT_EQ(h.run(0xDB), 0x50);
     h.command(0x20, 1, 1, 0, 0xA0);
     h.readData(1);
@@ -347,15 +332,12 @@ TEST(SimAtaDrive, WithoutNotificationTheNextCommandReportsTheChange)
 
     EXPECT_EQ(h.run(0xDE), 0x50);
     h.drive.pressEjectButton();  // locked: a request, reported once
-    EXPECT_EQ(h.run(0x10), 0x51);
-    EXPECT_EQ(h.error(), kErrorMcr);
-    EXPECT_EQ(h.run(0xED), 0x51);  // door locked
-    EXPECT_EQ(h.error(), kErrorAbrt);
+    EXPECT_EQ(h.fails(0x10), kErrorMcr);
+    EXPECT_EQ(h.fails(0xED), kErrorAbrt);  // door locked
     EXPECT_EQ(h.run(0xDF), 0x50);
     h.drive.pressEjectButton();  // unlocked: ejects, the drive stays ready
     EXPECT_FALSE(h.drive.mediumPresent());
-    EXPECT_EQ(h.run(0x20, 1, 1, 0, 0xA0), 0x51);
-    EXPECT_EQ(h.error(), kErrorNm);
+    EXPECT_EQ(h.fails(0x20, 1, 1, 0, 0xA0), kErrorNm);
     EXPECT_EQ(h.run(0xEF, 0, 0, 0, 0xA0, 0x95), 0x51);  // no notification on this drive
     EXPECT_EQ(h.run(0xC0, 0, 0, 0, 0xA0, 0x50), 0x50);  // vendor command
     EXPECT_EQ(h.drive.vendorSetting(), 0x50);
@@ -364,10 +346,7 @@ TEST(SimAtaDrive, WithoutNotificationTheNextCommandReportsTheChange)
 TEST(SimAtaDrive, FixedDiskAbortsRemovableCommands)
 {
     Host h("fixed");
-    for (uint8_t op : {0xDA, 0xDB, 0xDC, 0xDE, 0xDF, 0xED, 0xC0, 0x99}) {
-        EXPECT_EQ(h.run(op), 0x51) << int(op);
-        EXPECT_EQ(h.error(), kErrorAbrt) << int(op);
-    }
+    for (uint8_t op : {0xDA, 0xDB, 0xDC, 0xDE, 0xDF, 0xED, 0xC0, 0x99}) EXPECT_EQ(h.fails(op), kErrorAbrt);
     EXPECT_EQ(h.run(0xEF, 0, 0, 0, 0xA0, 0x95), 0x51);
 }
 
@@ -407,7 +386,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SectorFaults,
                                            FaultCase{SectorFault::AddressMarkNotFound, 0x51, kErrorAmnf},
                                            FaultCase{SectorFault::BadBlock, 0x51, kErrorBbk}));
 
-TEST(SimAtaDrive, CorrectedDataIsGoodWithCorr)
+TEST(SimAtaDrive, CorrectedDataAndLateDrq)
 {
     Host h("fixed");
     auto data = pattern(1, 9);
@@ -415,15 +394,34 @@ TEST(SimAtaDrive, CorrectedDataIsGoodWithCorr)
     h.drive.faults().addSector(5, SectorFault::Corrected);
     h.lbaCommand(0x20, 5, 1);
     EXPECT_EQ(h.readData(1), data);
-    EXPECT_EQ(h.rd(7), 0x54);
+    EXPECT_EQ(h.rd(7), 0x54);  // good data, CORR
+    h.drive.faults().lateDrq = 60 * kMillisecond;
+    h.lbaCommand(0x30, 0, 1);
+    h.clock.advance(1 * kMillisecond);
+    EXPECT_EQ(h.rd(7), 0x50);  // neither BSY nor DRQ
+    h.clock.advance(60 * kMillisecond);
+    EXPECT_EQ(h.rd(7), 0x58);
+}
+
+TEST(SimAtaDrive, AbsentDriveFloatsAndDeadRegistersWakeOnIdleImmediate)
+{
+    Host none("fixed"), h("fixed");
+    none.drive.faults().absent = true;
+    none.wr(4, 0x55);
+    EXPECT_EQ(none.rd(4) & none.rd(7), 0xFF);
+    h.drive.faults().registersDead = true;
+    h.wr(4, 0x55);
+    EXPECT_EQ(h.rd(4), 0x00);
+    EXPECT_EQ(h.run(0xE1), 0x50);
+    h.wr(4, 0x55);
+    EXPECT_EQ(h.rd(4), 0x55);
 }
 
 TEST(SimAtaDrive, StatusFaults)
 {
     Host h("fixed");
     h.drive.faults().abortCommand(0x10, 1);
-    EXPECT_EQ(h.run(0x10), 0x51);
-    EXPECT_EQ(h.error(), kErrorAbrt);
+    EXPECT_EQ(h.fails(0x10), kErrorAbrt);
     EXPECT_EQ(h.run(0x10), 0x50);  // once only
     h.drive.faults().dscNeverSet = true;
     EXPECT_EQ(h.run(0x10), 0x40);
@@ -449,36 +447,6 @@ TEST(SimAtaDrive, InterruptSuppressedAndStuckBusy)
     EXPECT_FALSE(h.waitNotBusy(1 * kSecond));
     h.wr(2, 5);  // ignored and counted
     EXPECT_EQ(h.drive.violations().registerWriteWhileBusy, 1u);
-}
-
-TEST(SimAtaDrive, AbsentDriveFloatsAndDeadRegistersWakeOnIdleImmediate)
-{
-    Host none("fixed");
-    none.drive.faults().absent = true;
-    none.wr(4, 0x55);
-    EXPECT_EQ(none.rd(4), 0xFF);
-    EXPECT_EQ(none.rd(7), 0xFF);
-
-    Host h("fixed");
-    h.drive.faults().registersDead = true;
-    h.wr(4, 0x55);
-    EXPECT_EQ(h.rd(4), 0x00);
-    EXPECT_EQ(h.run(0xE1), 0x50);
-    h.wr(4, 0x55);
-    h.wr(5, 0xAA);
-    EXPECT_EQ(h.rd(4), 0x55);
-    EXPECT_EQ(h.rd(5), 0xAA);
-}
-
-TEST(SimAtaDrive, LateDrqShowsNeitherBusyNorDrq)
-{
-    Host h("fixed");
-    h.drive.faults().lateDrq = 60 * kMillisecond;
-    h.lbaCommand(0x30, 0, 1);
-    h.clock.advance(1 * kMillisecond);
-    EXPECT_EQ(h.rd(7), 0x50);
-    h.clock.advance(60 * kMillisecond);
-    EXPECT_EQ(h.rd(7), 0x58);
 }
 
 TEST(SimAtaDrive, GarbageIdentify)
@@ -582,13 +550,11 @@ TEST(SimAtaDrive, VerifyAndSeekCheckTheirAddresses)
 {
     Host h("fixed");
     h.drive.faults().addSector(42, SectorFault::Uncorrectable);
-    EXPECT_EQ(h.run(0x40, 8, 40, 0, 0xE0), 0x51);
-    EXPECT_EQ(h.error(), kErrorUnc);
+    EXPECT_EQ(h.fails(0x40, 8, 40, 0, 0xE0), kErrorUnc);
     EXPECT_EQ(h.rd(3), 42);
     EXPECT_EQ(h.run(0x40, 8, 50, 0, 0xE0), 0x50);
     EXPECT_EQ(h.run(0x70, 0, 1, 129, 0xA0), 0x50);  // last cylinder of 130
-    EXPECT_EQ(h.run(0x70, 0, 1, 130, 0xA0), 0x51);
-    EXPECT_EQ(h.error(), kErrorIdnf);
+    EXPECT_EQ(h.fails(0x70, 0, 1, 130, 0xA0), kErrorIdnf);
 }
 
 TEST(SimAtaDrive, PostBootAcknowledgesOnIotaAndStickyChangeStays)

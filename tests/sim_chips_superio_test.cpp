@@ -12,44 +12,46 @@
 
 using namespace sim;
 using chiptest::FakeFeatures;
+using chiptest::outs;
+using chiptest::Rig;
 
 namespace {
-
-struct Machine {
-    Clock clock;
-    IoBus bus{clock};
-    FakeFeatures port;
-};
 
 // SMC configuration: enter with a key written twice, leave with 0xAA twice;
 // on the pair 0xEA every stay is bracketed by 0xFB and 0xF9.
 void smcEnter(IoBus& bus, uint16_t index, uint8_t key)
 {
     if (index == 0xEA) bus.out8(0xFB, 0x00);
-    bus.out8(index, key);
-    bus.out8(index, key);
+    outs(bus, {{index, key}, {index, key}});
 }
 void smcLeave(IoBus& bus, uint16_t index)
 {
-    bus.out8(index, 0xAA);
-    bus.out8(index, 0xAA);
+    outs(bus, {{index, 0xAA}, {index, 0xAA}});
     if (index == 0xEA) bus.out8(0xF9, 0x00);
 }
-uint8_t smcRead(IoBus& bus, uint16_t index, uint8_t reg)
+// Index/data pair access (SMC and National Semiconductor alike).
+uint8_t rd(IoBus& bus, uint16_t index, uint8_t reg)
 {
     bus.out8(index, reg);
     return bus.in8(index + 1);
 }
-void smcWrite(IoBus& bus, uint16_t index, uint8_t reg, uint8_t value)
+void wr(IoBus& bus, uint16_t index, uint8_t reg, uint8_t value, int times = 1)
 {
     bus.out8(index, reg);
-    bus.out8(index + 1, value);
+    for (int i = 0; i < times; ++i) bus.out8(index + 1, value);
 }
 uint8_t smcIdentity(IoBus& bus, uint16_t index, uint8_t key, int selects)
 {
     smcEnter(bus, index, key);
     for (int i = 0; i < selects; ++i) bus.out8(index, 0x0D);
     return bus.in8(index + 1);
+}
+// Register 1 bit 3 cleared, register 4 bits 0, 1, 6 set.
+void smc665Epp(IoBus& bus, uint16_t index, FakeFeatures* port = nullptr)
+{
+    wr(bus, index, 1, rd(bus, index, 1) & 0xF7);
+    if (port) EXPECT_FALSE(port->epp) << "register 1 alone must not enable EPP";
+    wr(bus, index, 4, rd(bus, index, 4) | 0x43);
 }
 
 struct SmcCase {
@@ -61,89 +63,64 @@ class SmcRegisterStyle : public ::testing::TestWithParam<SmcCase> {};
 
 TEST_P(SmcRegisterStyle, IdentifiesAndSwitchesEppOnlyAfterBothRegisters)
 {
-    Machine m;
-    SmcFdc37c665 chip(m.port, GetParam().index, GetParam().identity);
-    m.bus.attach(chip);
+    const uint16_t index = GetParam().index;
+    Rig<SmcFdc37c665> m(index, GetParam().identity);
     EXPECT_FALSE(m.port.epp);
-
-    EXPECT_EQ(smcIdentity(m.bus, GetParam().index, 0x55, 2), GetParam().identity);
-    uint8_t r1 = smcRead(m.bus, GetParam().index, 1);
-    smcWrite(m.bus, GetParam().index, 1, r1 & 0xF7);
-    EXPECT_FALSE(m.port.epp) << "register 1 alone must not enable EPP";
-    uint8_t r4 = smcRead(m.bus, GetParam().index, 4);
-    smcWrite(m.bus, GetParam().index, 4, r4 | 0x43);
+    EXPECT_EQ(smcIdentity(m.bus, index, 0x55, 2), GetParam().identity);
+    smc665Epp(m.bus, index, &m.port);
     EXPECT_TRUE(m.port.epp);
-    smcLeave(m.bus, GetParam().index);
-
-    EXPECT_FALSE(chip.inConfigMode());
-    EXPECT_FALSE(chip.bracketOpen());
-    EXPECT_EQ(chip.reg(4) & 0x43, 0x43);
-    EXPECT_EQ(chip.violations(), 0u);
-    EXPECT_EQ(m.bus.in8(GetParam().index + 1), 0xFF) << "registers hidden after leaving";
+    smcLeave(m.bus, index);
+    EXPECT_FALSE(m.chip.inConfigMode());
+    EXPECT_FALSE(m.chip.bracketOpen());
+    EXPECT_EQ(m.chip.reg(4) & 0x43, 0x43);
+    EXPECT_EQ(m.chip.violations(), 0u);
+    EXPECT_EQ(m.bus.in8(index + 1), 0xFF) << "registers hidden after leaving";
 }
 
 INSTANTIATE_TEST_SUITE_P(Pairs, SmcRegisterStyle,
-                         ::testing::Values(SmcCase{0x3F0, 0x65}, SmcCase{0x370, 0x65},
-                                           SmcCase{0xEA, 0x65}, SmcCase{0x3F0, 0x03},
-                                           SmcCase{0xEA, 0x03}));
+                         ::testing::Values(SmcCase{0x3F0, 0x65}, SmcCase{0x370, 0x65}, SmcCase{0xEA, 0x65},
+                                           SmcCase{0x3F0, 0x03}, SmcCase{0xEA, 0x03}));
 
 TEST(SmcConfig, WrongKeyOrMissingBracketTouchesNothing)
 {
-    Machine m;
-    SmcFdc37c665 chip(m.port, 0xEA);
-    m.bus.attach(chip);
-    // Without the 0xFB bracket the pair is not decoded at all.
-    m.bus.out8(0xEA, 0x55);
-    m.bus.out8(0xEA, 0x55);
-    m.bus.out8(0xEA, 0x0D);
+    Rig<SmcFdc37c665> m(0xEA);
+    outs(m.bus, {{0xEA, 0x55}, {0xEA, 0x55}, {0xEA, 0x0D}});  // no 0xFB bracket: not decoded
     EXPECT_EQ(m.bus.in8(0xEB), 0xFF);
     m.bus.out8(0xEB, 0x00);
-    // The second key of the family does not open a 665.
-    EXPECT_EQ(smcIdentity(m.bus, 0xEA, 0x44, 1), 0xFF);
+    EXPECT_EQ(smcIdentity(m.bus, 0xEA, 0x44, 1), 0xFF) << "the family's second key";
     m.bus.out8(0xEB, 0x00);
     smcLeave(m.bus, 0xEA);
-    // A key written once, then something else, does not open it either.
-    m.bus.out8(0xFB, 0);
-    m.bus.out8(0xEA, 0x55);
-    m.bus.out8(0xEA, 0x0D);
-    m.bus.out8(0xEA, 0x55);
-    EXPECT_FALSE(chip.inConfigMode());
+    outs(m.bus, {{0xFB, 0}, {0xEA, 0x55}, {0xEA, 0x0D}, {0xEA, 0x55}});  // key once, then other
+    EXPECT_FALSE(m.chip.inConfigMode());
     m.bus.out8(0xF9, 0);
-    EXPECT_FALSE(chip.registersChanged());
+    EXPECT_FALSE(m.chip.registersChanged());
     EXPECT_FALSE(m.port.epp);
-    EXPECT_EQ(chip.violations(), 1u) << "one data write in run mode";
+    EXPECT_EQ(m.chip.violations(), 1u) << "one data write in run mode";
 }
 
 TEST(SmcConfig, HalfWorkingChipKeepsRegistersButNotTheSwitch)
 {
-    Machine m;
-    SmcFdc37c665 chip(m.port, 0x3F0, 0x65, ChipFault::SwitchIgnored);
-    m.bus.attach(chip);
+    Rig<SmcFdc37c665> m(0x3F0, 0x65, ChipFault::SwitchIgnored);
     smcEnter(m.bus, 0x3F0, 0x55);
-    smcWrite(m.bus, 0x3F0, 1, smcRead(m.bus, 0x3F0, 1) & 0xF7);
-    smcWrite(m.bus, 0x3F0, 4, smcRead(m.bus, 0x3F0, 4) | 0x43);
+    smc665Epp(m.bus, 0x3F0);
     smcLeave(m.bus, 0x3F0);
-    EXPECT_TRUE(chip.eppEnabled());
+    EXPECT_TRUE(m.chip.eppEnabled());
     EXPECT_FALSE(m.port.epp);
 }
 
 TEST(Smc666, AnswersOnlyUnderSecondKeyAndNeedsNoWrites)
 {
-    Machine m;
-    SmcFdc37c666 chip(m.port, 0x370);
-    m.bus.attach(chip);
+    Rig<SmcFdc37c666> m(0x370);
     EXPECT_TRUE(m.port.epp) << "strapped EPP from power-on";
     EXPECT_EQ(smcIdentity(m.bus, 0x370, 0x55, 2), 0xFF);
-    EXPECT_EQ(smcRead(m.bus, 0x370, 7), 0xFF) << "no logical-device register either";
+    EXPECT_EQ(rd(m.bus, 0x370, 7), 0xFF) << "no logical-device register either";
     smcLeave(m.bus, 0x370);
     EXPECT_EQ(smcIdentity(m.bus, 0x370, 0x44, 1), 0x66);
     smcLeave(m.bus, 0x370);
-    EXPECT_FALSE(chip.registersChanged());
-    EXPECT_EQ(chip.writeCount(), 0u);
-
-    Machine h;
-    SmcFdc37c666 half(h.port, 0x3F0, ChipFault::SwitchIgnored);
-    EXPECT_FALSE(h.port.epp);
+    EXPECT_FALSE(m.chip.registersChanged());
+    EXPECT_EQ(m.chip.writeCount(), 0u);
+    Rig<SmcFdc37c666> half(0x3F0, ChipFault::SwitchIgnored);
+    EXPECT_FALSE(half.port.epp);
 }
 
 class Smc93x : public ::testing::TestWithParam<uint16_t> {};
@@ -152,60 +129,39 @@ TEST_P(Smc93x, ParallelDeviceAtMatchingBaseGetsEpp)
 {
     const uint16_t index = GetParam();
     const uint8_t mode = index == 0xEA ? 0x03 : 0x3B;
-    Machine m;
-    SmcFdc37c93x chip(m.port, index, 0x278);
-    m.bus.attach(chip);
+    Rig<SmcFdc37c93x> m(index, 0x278);
     uint8_t id = smcIdentity(m.bus, index, 0x55, 2);
     EXPECT_NE(id, 0x65);
     EXPECT_NE(id, 0x03);
-    uint8_t saved = smcRead(m.bus, index, 7);
-    ASSERT_NE(saved, 0xFF);
-    smcWrite(m.bus, index, 7, 3);
-    uint16_t base = static_cast<uint16_t>(smcRead(m.bus, index, 0x60) << 8);
-    base |= smcRead(m.bus, index, 0x61);
-    EXPECT_EQ(base, 0x278);
-    smcWrite(m.bus, index, 0xF0, mode);
+    ASSERT_NE(rd(m.bus, index, 7), 0xFF);
+    wr(m.bus, index, 7, 3);
+    EXPECT_EQ(rd(m.bus, index, 0x60) << 8 | rd(m.bus, index, 0x61), 0x278);
+    wr(m.bus, index, 0xF0, mode);
     smcLeave(m.bus, index);
     EXPECT_TRUE(m.port.epp);
-    EXPECT_EQ(chip.deviceRegister(3, 0xF0), mode);
+    EXPECT_EQ(m.chip.deviceRegister(3, 0xF0), mode);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pairs, Smc93x, ::testing::Values(0x3F0, 0x370, 0xEA));
 
 TEST(Smc93xProbe, OtherBaseRestoresDeviceNumberAndWrongAnswerLooksAbsent)
 {
-    Machine m;
-    SmcFdc37c93x chip(m.port, 0x3F0, 0x3BC);
-    m.bus.attach(chip);
+    Rig<SmcFdc37c93x> m(0x3F0, 0x3BC);
     smcEnter(m.bus, 0x3F0, 0x55);
-    uint8_t saved = smcRead(m.bus, 0x3F0, 7);
-    smcWrite(m.bus, 0x3F0, 7, 3);
-    EXPECT_EQ(smcRead(m.bus, 0x3F0, 0x60), 0x03);
-    EXPECT_EQ(smcRead(m.bus, 0x3F0, 0x61), 0xBC);
-    smcWrite(m.bus, 0x3F0, 7, saved);
+    uint8_t saved = rd(m.bus, 0x3F0, 7);
+    wr(m.bus, 0x3F0, 7, 3);
+    EXPECT_EQ(rd(m.bus, 0x3F0, 0x60), 0x03);
+    EXPECT_EQ(rd(m.bus, 0x3F0, 0x61), 0xBC);
+    wr(m.bus, 0x3F0, 7, saved);
     smcLeave(m.bus, 0x3F0);
-    EXPECT_FALSE(chip.registersChanged());
+    EXPECT_FALSE(m.chip.registersChanged());
 
-    Machine w;
-    SmcFdc37c93x wrong(w.port, 0x3F0, 0x378, ChipFault::WrongAnswer);
-    w.bus.attach(wrong);
+    Rig<SmcFdc37c93x> w(0x3F0, 0x378, ChipFault::WrongAnswer);
     smcEnter(w.bus, 0x3F0, 0x55);
-    EXPECT_EQ(smcRead(w.bus, 0x3F0, 7), 0xFF);
+    EXPECT_EQ(rd(w.bus, 0x3F0, 7), 0xFF);
 }
 
-// National Semiconductor: index port reads back, no key.
-uint8_t nsRead(IoBus& bus, uint16_t p, uint8_t reg)
-{
-    bus.out8(p, reg);
-    return bus.in8(p + 1);
-}
-void nsWrite2(IoBus& bus, uint16_t p, uint8_t reg, uint8_t value)
-{
-    bus.out8(p, reg);
-    bus.out8(p + 1, value);
-    bus.out8(p + 1, value);
-}
-
+// National Semiconductor: index port reads back, no key, data written twice.
 struct NsCase {
     uint16_t index;
     uint16_t base;
@@ -217,25 +173,21 @@ class NsChip : public ::testing::TestWithParam<NsCase> {};
 TEST_P(NsChip, AddressDecodeAndEppEnable)
 {
     const NsCase c = GetParam();
-    Machine m;
-    NsPc873xx chip(m.port, c.index, c.base);
-    m.bus.attach(chip);
+    Rig<NsPc873xx> m(c.index, c.base);
     m.bus.out8(c.index, 0x00);
     EXPECT_EQ(m.bus.in8(c.index), 0x00) << "index port reads back";
     EXPECT_EQ(m.bus.in8(c.index + 1) & 0x01, 0x01);
-    EXPECT_EQ(nsRead(m.bus, c.index, 1) & 0x03, c.farBits);
-    EXPECT_EQ(chip.selectedPort(), c.base);
+    EXPECT_EQ(rd(m.bus, c.index, 1) & 0x03, c.farBits);
+    EXPECT_EQ(m.chip.selectedPort(), c.base);
 
-    uint8_t ptr = nsRead(m.bus, c.index, 2);
-    nsWrite2(m.bus, c.index, 2, ptr & 0x7F);
+    uint8_t ptr = rd(m.bus, c.index, 2);
+    wr(m.bus, c.index, 2, ptr & 0x7F, 2);
     EXPECT_EQ(m.bus.in8(c.index + 1) & 0x80, 0x00) << "PTR bit 7 is writable";
-    nsWrite2(m.bus, c.index, 2, ptr | 0x80);
-    uint8_t pcr = nsRead(m.bus, c.index, 4);
-    nsWrite2(m.bus, c.index, 4, static_cast<uint8_t>((pcr & 0x81) | 0x01));
-    EXPECT_EQ(nsRead(m.bus, c.index, 4) & 0x15, 0x01);
+    wr(m.bus, c.index, 2, ptr | 0x80, 2);
+    wr(m.bus, c.index, 4, static_cast<uint8_t>((rd(m.bus, c.index, 4) & 0x81) | 0x01), 2);
+    EXPECT_EQ(rd(m.bus, c.index, 4) & 0x15, 0x01);
     EXPECT_TRUE(m.port.epp);
-
-    nsWrite2(m.bus, c.index, 2, ptr & 0x7F);
+    wr(m.bus, c.index, 2, ptr & 0x7F, 2);
     EXPECT_FALSE(m.port.epp) << "extended modes withdrawn";
 }
 
@@ -245,26 +197,27 @@ INSTANTIATE_TEST_SUITE_P(Straps, NsChip,
 
 TEST(NsChipFaults, ReservedBitAndForeignAddress)
 {
-    Machine m;
-    NsPc873xx wrong(m.port, 0x398, 0x378, ChipFault::WrongAnswer);
-    m.bus.attach(wrong);
-    uint8_t found = nsRead(m.bus, 0x398, 4);
-    nsWrite2(m.bus, 0x398, 4, 0x01);
-    uint8_t pcr = m.bus.in8(0x399);
-    EXPECT_EQ(pcr & 0x15, 0x11);
-    nsWrite2(m.bus, 0x398, 4, found);  // written back as read: bit 4 is not stored
+    Rig<NsPc873xx> m(0x398, 0x378, ChipFault::WrongAnswer);
+    uint8_t found = rd(m.bus, 0x398, 4);
+    wr(m.bus, 0x398, 4, 0x01, 2);
+    EXPECT_EQ(m.bus.in8(0x399) & 0x15, 0x11);
+    wr(m.bus, 0x398, 4, found, 2);  // written back as read: bit 4 is not stored
     m.bus.out8(0x398, 0x00);
-    EXPECT_FALSE(wrong.registersChanged());
+    EXPECT_FALSE(m.chip.registersChanged());
 
-    // FAR moved to another address: the owned port loses EPP.
-    Machine f;
-    NsPc873xx chip(f.port, 0x2E, 0x378);
-    f.bus.attach(chip);
-    nsWrite2(f.bus, 0x2E, 4, 0x01);
+    Rig<NsPc873xx> f(0x2E, 0x378);  // FAR moved elsewhere: the owned port loses EPP
+    wr(f.bus, 0x2E, 4, 0x01, 2);
     EXPECT_TRUE(f.port.epp);
-    nsWrite2(f.bus, 0x2E, 1, 0x12);
+    wr(f.bus, 0x2E, 1, 0x12, 2);
     EXPECT_FALSE(f.port.epp);
     EXPECT_EQ(f.bus.in8(0x398), 0xFF) << "nothing at the other straps";
+}
+
+// Winbond: key at 0x250, index 0x251, data 0x252.
+uint8_t wbRead(IoBus& bus, uint8_t reg)
+{
+    bus.out8(0x251, reg);
+    return bus.in8(0x252);
 }
 
 class Winbond : public ::testing::TestWithParam<uint8_t> {};
@@ -272,85 +225,67 @@ class Winbond : public ::testing::TestWithParam<uint8_t> {};
 TEST_P(Winbond, ReadBackTestThenEppSwitch)
 {
     const uint8_t key = GetParam();
-    Machine m;
-    WinbondW83877f chip(m.port, key);
-    m.bus.attach(chip);
+    Rig<WinbondW83877f> m(key);
     m.bus.out8(0x250, key);
-    m.bus.out8(0x251, 1);
-    uint8_t test = static_cast<uint8_t>(~m.bus.in8(0x252));
-    m.bus.out8(0x251, 0);
-    uint8_t saved = m.bus.in8(0x252);
+    uint8_t test = static_cast<uint8_t>(~wbRead(m.bus, 1));
+    uint8_t saved = wbRead(m.bus, 0);
     m.bus.out8(0x252, test);
-    m.bus.out8(0x251, 1);
-    m.bus.in8(0x252);
-    m.bus.out8(0x251, 0);
-    EXPECT_EQ(m.bus.in8(0x252), test);
-    m.bus.out8(0x252, saved);
-    m.bus.out8(0x250, 0x00);
-    EXPECT_FALSE(chip.registersChanged());
+    wbRead(m.bus, 1);
+    EXPECT_EQ(wbRead(m.bus, 0), test);
+    outs(m.bus, {{0x252, saved}, {0x250, 0x00}});
+    EXPECT_FALSE(m.chip.registersChanged());
 
     m.bus.out8(0x250, key);
-    m.bus.out8(0x251, 9);
-    m.bus.out8(0x252, m.bus.in8(0x252) | 0x80);
+    m.bus.out8(0x252, wbRead(m.bus, 9) | 0x80);
     EXPECT_FALSE(m.port.epp);
-    m.bus.out8(0x251, 0);
-    m.bus.out8(0x252, m.bus.in8(0x252) | 0x04);
+    m.bus.out8(0x252, wbRead(m.bus, 0) | 0x04);
     m.bus.out8(0x250, 0x00);
     EXPECT_TRUE(m.port.epp);
-    EXPECT_EQ(chip.violations(), 0u);
+    EXPECT_EQ(m.chip.violations(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, Winbond, ::testing::Values(0x89, 0x88));
 
 TEST(WinbondKeys, WrongKeyLeavesRegistersClosed)
 {
-    Machine m;
-    WinbondW83877f chip(m.port, 0x88);
-    m.bus.attach(chip);
+    Rig<WinbondW83877f> m(0x88);
     m.bus.out8(0x250, 0x89);
-    m.bus.out8(0x251, 0);
-    EXPECT_EQ(m.bus.in8(0x252), 0xFF);
-    m.bus.out8(0x252, 0x04);
-    m.bus.out8(0x250, 0x00);
-    EXPECT_FALSE(chip.registersChanged());
-    EXPECT_EQ(chip.writeCount(), 0u);
+    EXPECT_EQ(wbRead(m.bus, 0), 0xFF);
+    outs(m.bus, {{0x252, 0x04}, {0x250, 0x00}});
+    EXPECT_FALSE(m.chip.registersChanged());
+    EXPECT_EQ(m.chip.writeCount(), 0u);
 
-    Machine w;
-    WinbondW83877f wrong(w.port, 0x89, ChipFault::WrongAnswer);
-    w.bus.attach(wrong);
-    w.bus.out8(0x250, 0x89);
-    w.bus.out8(0x251, 0);
-    w.bus.out8(0x252, 0xA5);
+    Rig<WinbondW83877f> w(0x89, ChipFault::WrongAnswer);
+    outs(w.bus, {{0x250, 0x89}, {0x251, 0}, {0x252, 0xA5}});
     EXPECT_NE(w.bus.in8(0x252), 0xA5);
 }
 
-// PCI mechanism 1, always with interrupts off as the protocol demands.
-uint8_t pciPortControl(IoBus& bus)
-{
-    uint32_t saved = bus.in32(0xCF8);
-    bus.out32(0xCF8, 0x80001050);
-    uint8_t value = bus.in8(0xCFE);
-    bus.out32(0xCF8, saved);
-    return value;
-}
+// PCI mechanism 1, with interrupts off as the protocol demands.
+struct Pci {
+    explicit Pci(uint16_t base, ChipFault fault = ChipFault::None) : pci(bus, port, base, fault)
+    {
+        bus.attach(pci);
+    }
+    Clock clock;
+    IoBus bus{clock};
+    FakeFeatures port;
+    PciConfigSpace pci;
+};
 
 class PciPort : public ::testing::TestWithParam<std::pair<uint16_t, uint8_t>> {};
 
 TEST_P(PciPort, ReportsPortAndEnablesEpp)
 {
-    Machine m;
-    PciConfigSpace pci(m.bus, m.port, GetParam().first);
-    m.bus.attach(pci);
+    Pci m(GetParam().first);
     m.bus.disableInterrupts();
-    uint8_t byte = m.bus.in8(0xCF8);
-    uint32_t word = m.bus.in32(0xCF8);
-    EXPECT_NE(byte, static_cast<uint8_t>(word));
-    EXPECT_EQ((pciPortControl(m.bus) >> 2) & 3, GetParam().second);
-    EXPECT_FALSE(pci.registersChanged()) << "a read-only probe restores CONFIG_ADDRESS";
-
+    EXPECT_NE(m.bus.in8(0xCF8), static_cast<uint8_t>(m.bus.in32(0xCF8)));
     uint32_t saved = m.bus.in32(0xCF8);
     m.bus.out32(0xCF8, 0x80001050);
     uint8_t r52 = m.bus.in8(0xCFE);
+    m.bus.out32(0xCF8, saved);
+    EXPECT_EQ((r52 >> 2) & 3, GetParam().second);
+    EXPECT_FALSE(m.pci.registersChanged()) << "a read-only probe restores CONFIG_ADDRESS";
+
     m.bus.out32(0xCF8, 0x80001050);
     m.bus.out8(0xCFE, r52 | 0x20);
     EXPECT_FALSE(m.port.epp) << "0x53 not yet written";
@@ -359,8 +294,8 @@ TEST_P(PciPort, ReportsPortAndEnablesEpp)
     m.bus.out32(0xCF8, saved);
     m.bus.enableInterrupts();
     EXPECT_EQ(m.port.epp, GetParam().first != 0);
-    EXPECT_EQ(pci.violations(), 0u);
-    EXPECT_EQ(pci.configAddress(), saved);
+    EXPECT_EQ(m.pci.violations(), 0u);
+    EXPECT_EQ(m.pci.configAddress(), saved);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ports, PciPort,
@@ -371,22 +306,18 @@ INSTANTIATE_TEST_SUITE_P(Ports, PciPort,
 
 TEST(PciConfig, InterruptsEnabledAndWrongFunctionAndAbsentMechanism)
 {
-    Machine m;
-    PciConfigSpace pci(m.bus, m.port, 0x378);
-    m.bus.attach(pci);
+    Pci m(0x378);
     m.bus.in32(0xCF8);
-    EXPECT_EQ(pci.accessesWithInterruptsEnabled(), 1u);
+    EXPECT_EQ(m.pci.accessesWithInterruptsEnabled(), 1u);
     m.bus.disableInterrupts();
     m.bus.out32(0xCF8, 0x80001850);  // device 3
     EXPECT_EQ(m.bus.in8(0xCFE), 0xFF);
     m.bus.out8(0xCFE, 0x20);
     m.bus.out32(0xCF8, 0x00001050);  // enable bit clear
     EXPECT_EQ(m.bus.in32(0xCFC), 0xFFFFFFFFu);
-    EXPECT_EQ(pci.functionRegister(0x52) & 0x20, 0);
+    EXPECT_EQ(m.pci.functionRegister(0x52) & 0x20, 0);
 
-    Machine w;
-    PciConfigSpace absent(w.bus, w.port, 0x378, ChipFault::WrongAnswer);
-    w.bus.attach(absent);
+    Pci w(0x378, ChipFault::WrongAnswer);
     w.bus.disableInterrupts();
     EXPECT_EQ(w.bus.in8(0xCF8), static_cast<uint8_t>(w.bus.in32(0xCF8)));
 }

@@ -5,7 +5,9 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "sim/io_bus.h"
 #include "sim/port_features.h"
@@ -29,6 +31,24 @@ struct FakePortRegisters : sim::IoDevice {
     void write8(uint16_t port, uint8_t value) override { regs[port - base] = value; }
     uint16_t base;
     std::array<uint8_t, 8> regs{};
+};
+
+// Writes (port, value) pairs in order.
+inline void outs(sim::IoBus& bus, std::initializer_list<std::pair<uint16_t, uint8_t>> seq)
+{
+    for (const auto& o : seq) bus.out8(o.first, o.second);
+}
+
+// A bus with one chip attached; the chip's constructor takes the feature
+// switch first, then `args`.
+template <class Chip>
+struct Rig {
+    template <class... A>
+    explicit Rig(A&&... args) : chip(port, std::forward<A>(args)...) { bus.attach(chip); }
+    sim::Clock clock;
+    sim::IoBus bus{clock};
+    FakeFeatures port;
+    Chip chip;
 };
 
 }  // namespace chiptest
