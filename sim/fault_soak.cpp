@@ -135,9 +135,22 @@ private:
 struct Cartridge {
     std::unique_ptr<SoakImage> image;
     std::vector<uint32_t> stamps;                   // per block; 0 = power-on pattern
-    std::unordered_map<uint64_t, uint32_t> unsure;  // blocks of failed writes: the new stamp
+    // Blocks of failed writes not yet settled: the stamps of those writes, in
+    // order. Each of them may have landed (a later one need not have).
+    std::unordered_map<uint64_t, std::vector<uint32_t>> unsure;
     std::set<uint64_t> touched;                     // blocks ever written (or tried)
 };
+
+// Whether a block holds what one of the failed writes not yet settled would
+// have left there.
+bool mayHold(const Cartridge& c, uint64_t b, const uint8_t* data)
+{
+    auto it = c.unsure.find(b);
+    if (it == c.unsure.end()) return false;
+    for (uint32_t stamp : it->second)
+        if (blockIs(data, c.image->id(), b, stamp)) return true;
+    return false;
+}
 
 // A failed write not yet settled.
 struct FailedWrite {
@@ -523,11 +536,19 @@ void Segment::settleFailedWrites()
         for (uint32_t i = 0; i < w.count; ++i) {
             uint64_t b = w.lba + i;
             auto it = c.unsure.find(b);
-            if (it == c.unsure.end() || it->second != w.stamp) continue;  // overwritten since
+            // Overwritten since: the latest failed write settles the block.
+            if (it == c.unsure.end() || it->second.back() != w.stamp) continue;
             uint8_t data[kBlock];
             c.image->readSector(b, data);
             bool isNew = blockIs(data, c.image->id(), b, w.stamp);
             bool isOld = blockIs(data, c.image->id(), b, c.stamps[b]);
+            // An earlier failed write to the block may have landed there.
+            for (size_t k = 0; !isNew && !isOld && k + 1 < it->second.size(); ++k) {
+                if (blockIs(data, c.image->id(), b, it->second[k])) {
+                    isOld = true;
+                    c.stamps[b] = it->second[k];
+                }
+            }
             if (isNew) {
                 if (sawOld || b >= w.firstBadBlock) {
                     ++stats_.mismatches;
@@ -559,8 +580,7 @@ void Segment::checkCartridge(Cartridge& c, const char* when)
     auto check = [&](uint64_t b) {
         c.image->readSector(b, data);
         bool ok = blockIs(data, c.image->id(), b, c.stamps[b]);
-        auto it = c.unsure.find(b);
-        if (!ok && it != c.unsure.end()) ok = blockIs(data, c.image->id(), b, it->second);
+        if (!ok) ok = mayHold(c, b, data);
         if (!ok) {
             ++bad;
             uint8_t expected[kBlock];
@@ -817,8 +837,7 @@ void Segment::request()
             uint64_t b = lba + i;
             const uint8_t* got = buffer.data() + size_t(i) * kBlock;
             bool ok = blockIs(got, cartId, b, cart.stamps[b]);
-            auto it = cart.unsure.find(b);
-            if (!ok && it != cart.unsure.end()) ok = blockIs(got, cartId, b, it->second);
+            if (!ok) ok = mayHold(cart, b, got);
             if (!ok) {
                 ++stats_.mismatches;
                 finding("read returned wrong data in block " + std::to_string(b) + " (" + describeBlock(got) +
@@ -850,7 +869,7 @@ void Segment::request()
                 cart.image->writeSector(lba + i, data);
             }
         } else {
-            for (uint32_t i = 0; i < count; ++i) cart.unsure[lba + i] = stamp;
+            for (uint32_t i = 0; i < count; ++i) cart.unsure[lba + i].push_back(stamp);
             failedWrites_.push_back({&cart, lba, count, stamp, std::max(lba, faultBlock), where_});
         }
     }
@@ -860,7 +879,7 @@ void Segment::request()
         for (uint64_t b = lba; b < capacity_; ++b) {
             cart.image->readSector(b, data);
             if (!blockIs(data, cartId, b, cart.stamps[b]) &&
-                !(cart.unsure.count(b) && blockIs(data, cartId, b, cart.unsure[b]))) {
+                !mayHold(cart, b, data)) {
                 ++stats_.mismatches;
                 finding("write past the end changed block " + std::to_string(b) + ": " + where_);
                 break;

@@ -41,7 +41,9 @@
 //   - a failed write may have written a prefix of its blocks (ATA writes
 //     sector by sector): its blocks are held as "old or new" until a later
 //     request has succeeded, then the image must show new blocks followed
-//     by old ones and the shadow learns which;
+//     by old ones and the shadow learns which; with several failed writes
+//     over a block before one is settled, the block may hold the contents
+//     of any of them (a later one need not have reached it);
 //   - a request whose fault cannot be got round (an always-failing sector
 //     in range, a missing or protected cartridge, past the end) never
 //     reports success;

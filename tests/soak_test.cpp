@@ -207,4 +207,81 @@ TEST(SoakFinding, UnpluggedAdapterIsNeverRecoveredError)
     EXPECT_FALSE(r.hang);
 }
 
+// Seen by the soak as "failed write left block 41817 holding neither old nor
+// new data": a WRITE with a missing sector had written the block before it
+// (41817) and failed; the next WRITE over it met an adapter unplugged before
+// its data phase and failed without moving a byte. The block rightly held the
+// first failed write's data; the soak only counted the last one's as possible.
+// Here the machine's side: whatever moment the adapter goes away during the
+// second write, every block holds its old data or the data of one of the two
+// writes, and a write reported GOOD holds its own.
+struct WriteBlocks {
+    uint32_t first;
+    uint16_t count;
+    uint8_t seed;
+    std::vector<uint8_t> data;
+    WriteBlocks(uint32_t f, uint16_t n, uint8_t s) : first(f), count(n), seed(s), data(n * 512u)
+    {
+        for (size_t k = 0; k < data.size(); ++k) data[k] = static_cast<uint8_t>(seed ^ (k / 512) ^ (k * 7));
+    }
+    bool holds(const std::vector<uint8_t>& block, uint32_t lba) const
+    {
+        return lba >= first && lba < first + count &&
+               std::memcmp(block.data(), data.data() + (lba - first) * 512u, 512) == 0;
+    }
+};
+
+TEST(SoakFinding, UnpluggedAdapterAfterAFailedWriteLeavesNoMixedBlock)
+{
+    unsigned failed = 0;
+    for (uint64_t at = 40; at <= 13000; at += 521) {
+        for (uint64_t out : {20u, 700u, 6000u}) {
+            SCOPED_TRACE(testing::Message() << "unplugged at access " << at << " for " << out);
+            sim::PcConfig config;
+            config.host = "epp";
+            config.drive = "conner";
+            config.arguments = std::string("/r1 /w2 /di");
+            sim::SimulatedPc pc(config);
+            pc.boot();
+            pc.disk().setTimeout(60 * sim::kSecond);
+            pc.disk().readCapacity();
+            WriteBlocks old(41816, 4, 0x10), firstTry(41817, 3, 0x50), second(41816, 4, 0xA0);
+            pc.image().write(old.first, old.count, old.data.data());
+            pc.drive().faults().addSector(41818, sim::SectorFault::IdNotFound);
+            sim::CommandResult r1 = pc.disk().write10(firstTry.first, firstTry.count, firstTry.data.data(),
+                                                      firstTry.data.size());
+            pc.drive().faults().sectors.clear();
+            ASSERT_FALSE(r1.good());
+            ASSERT_TRUE(firstTry.holds(pc.image().read(41817, 1), 41817));
+
+            sim::IoBus& bus = pc.bus();
+            uint64_t start = bus.accessCount();
+            bool unplugged = false, replugged = false;
+            bus.setSink([&](const sim::IoAccess&) {
+                uint64_t n = bus.accessCount() - start;
+                if (!unplugged && n >= at) unplugged = true, pc.adapter().disconnect();
+                if (unplugged && !replugged && n >= at + out) replugged = true, pc.adapter().reconnect();
+            });
+            sim::CommandResult r = pc.disk().write10(second.first, second.count, second.data.data(),
+                                                     second.data.size());
+            bus.setSink(nullptr);
+            pc.adapter().reconnect();
+            // A later request ends whatever the drive still has open.
+            std::vector<uint8_t> back(512);
+            pc.disk().read10(0, 1, back.data(), back.size());
+            pc.host().runFor(sim::kSecond);
+            EXPECT_FALSE(r.hang);
+            if (!r.good()) ++failed;
+            for (uint32_t b = 41816; b < 41820; ++b) {
+                std::vector<uint8_t> now = pc.image().read(b, 1);
+                EXPECT_TRUE(old.holds(now, b) || firstTry.holds(now, b) || second.holds(now, b))
+                    << "block " << b << " mixed (SRB 0x" << std::hex << unsigned(r.srbStatus) << ")";
+                if (r.good()) EXPECT_TRUE(second.holds(now, b)) << "block " << b << " reported written";
+            }
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+    EXPECT_GT(failed, 10u) << "the unplugging hardly ever met the write";
+}
+
 }  // namespace
