@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -91,6 +92,14 @@ uint64_t openImageFile(const std::string& path, uint64_t createSectors, int& fd,
         fd = -1;
         if (created) ::unlink(path.c_str());
         throw std::runtime_error("image " + path + " is smaller than one sector");
+    }
+    if (st.st_size % static_cast<off_t>(kSectorBytes) != 0) {
+        // A drive holds whole sectors: a file with a partial sector at its
+        // end is not an image of one, and rounding it off would lose bytes.
+        ::close(fd);
+        fd = -1;
+        throw std::invalid_argument("image " + path + " is " + std::to_string(st.st_size) +
+                                    " bytes, not a whole number of 512-byte sectors");
     }
     return static_cast<uint64_t>(st.st_size) / kSectorBytes;
 }

@@ -30,7 +30,9 @@ public:
     static std::unique_ptr<DiskImage> inMemory(uint64_t sectors);
     // The image file at path; created with createSectors sectors when it
     // does not exist. Throws std::runtime_error when the file cannot be
-    // opened, created or sized, or holds less than one sector.
+    // opened, created or sized, or holds less than one sector, and
+    // std::invalid_argument (leaving the file as it was) when its size is
+    // not a whole number of sectors.
     static std::unique_ptr<DiskImage> openFile(const std::string& path, uint64_t createSectors);
 
     uint64_t sectorCount() const { return sectors_; }

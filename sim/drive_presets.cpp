@@ -118,22 +118,52 @@ DriveConfig chsDisk()
     return c;
 }
 
+// Every preset, in the order the tool lists them, with the line that
+// describes it there.
+struct PresetEntry {
+    DrivePresetInfo info;
+    DriveConfig (*make)();
+};
+
+const std::vector<PresetEntry>& presetTable()
+{
+    static const std::vector<PresetEntry> table = {
+        {{"fixed", "fixed LBA disk, N/16/63 from the image size (64 MiB)"}, fixedDisk},
+        {{"iota", "cartridge drive, 96 MiB, 8 heads/32 sectors, MSN"}, iotaDrive},
+        {{"conner", "CHS disk reporting 653/2/32, really 615/4/17 (20 MiB)"}, connerDisk},
+        {{"syquest", "cartridge drive with vendor command 0xC0, no MSN"}, syquestDrive},
+        {{"removable", "generic cartridge drive with media status (MSN)"}, genericRemovable},
+        {{"chs", "fixed CHS-only disk 980/10/17 (81 MiB)"}, chsDisk},
+    };
+    return table;
+}
+
 }  // namespace
+
+const std::vector<DrivePresetInfo>& drivePresetInfos()
+{
+    static const std::vector<DrivePresetInfo> infos = [] {
+        std::vector<DrivePresetInfo> v;
+        for (const PresetEntry& e : presetTable()) v.push_back(e.info);
+        return v;
+    }();
+    return infos;
+}
 
 const std::vector<std::string>& drivePresetNames()
 {
-    static const std::vector<std::string> names = {"fixed", "iota", "conner", "syquest", "removable", "chs"};
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> v;
+        for (const PresetEntry& e : presetTable()) v.push_back(e.info.name);
+        return v;
+    }();
     return names;
 }
 
 std::optional<DriveConfig> findDrivePreset(const std::string& name)
 {
-    if (name == "fixed") return fixedDisk();
-    if (name == "iota") return iotaDrive();
-    if (name == "conner") return connerDisk();
-    if (name == "syquest") return syquestDrive();
-    if (name == "removable") return genericRemovable();
-    if (name == "chs") return chsDisk();
+    for (const PresetEntry& e : presetTable())
+        if (name == e.info.name) return e.make();
     return std::nullopt;
 }
 

@@ -71,6 +71,11 @@ struct DriveConfig {
 std::optional<DriveConfig> findDrivePreset(const std::string& name);
 DriveConfig drivePreset(const std::string& name);  // throws std::invalid_argument
 const std::vector<std::string>& drivePresetNames();
+struct DrivePresetInfo {
+    const char* name;
+    const char* description;
+};
+const std::vector<DrivePresetInfo>& drivePresetInfos();
 
 }  // namespace sim
 

@@ -82,7 +82,7 @@ bool isHostKind(const std::string& name)
 
 bool isDrivePreset(const std::string& name)
 {
-    return name == "fixed" || name == "iota" || name == "conner" || name == "syquest";
+    return findDrivePreset(name).has_value();
 }
 
 SimulatedPc::SimulatedPc(const PcConfig& config) : config_(config)

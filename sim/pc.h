@@ -29,7 +29,7 @@ struct PcConfig {
     std::string host = "epp";    // machine kind, see hostKinds()
     uint16_t adapterPort = 0x378;
     bool adapterPresent = true;
-    std::string drive = "fixed";  // fixed, iota, conner, syquest
+    std::string drive = "fixed";  // a drive preset, see drivePresetNames()
     std::string imagePath;        // empty: in memory
     uint64_t imageBytes = 0;  // size when created (or in memory); 0: the preset's size
     std::optional<std::string> arguments;  // the driver's argument string

@@ -86,5 +86,37 @@ check "eject fixed fails" 1 "$tool" eject
 check "trace" 0 "$tool" --trace "$work/trace.txt" --quiet info
 check "trace has port accesses" 0 grep -q "0x0378" "$work/trace.txt"
 
+# Every drive preset boots from the command line and is described in --help.
+check "help" 2 "$tool" --help
+for drive in fixed iota conner syquest removable chs; do
+    expect_in "help describes $drive" "$work/err" "^      $drive  "
+done
+for drive in fixed iota conner syquest removable chs; do
+    check "drive $drive boots" 0 "$tool" --drive "$drive" --quiet info
+done
+expect_in "chs drive model" "$work/out" "NIMB SimDisk CHS"
+check "removable drive" 0 "$tool" --drive removable --quiet info
+expect_in "removable drive says so" "$work/out" "removable *yes"
+
+# An image that is not whole sectors is refused and left as it was.
+head -c 1049000 /dev/urandom >"$work/odd.img"
+sum_before=$(md5sum <"$work/odd.img")
+check "image not whole sectors" 2 "$tool" --image "$work/odd.img" info
+expect_in "image size named" "$work/err" "1049000 bytes, not a whole number of 512-byte sectors"
+check "odd image untouched" 0 test "$sum_before" = "$(md5sum <"$work/odd.img")"
+check "odd image write refused" 2 "$tool" --image "$work/odd.img" write 0 "$work/data.bin"
+check "odd image still untouched" 0 test "$sum_before" = "$(md5sum <"$work/odd.img")"
+
+# Forced modes the port cannot do: the adapter answered, the modes failed.
+check "forced modes the port cannot do" 3 "$tool" --host epp --args "/da /r6 /w1" info
+expect_in "the adapter answered" "$work/err" "adapter on port 0x378 answered"
+expect_in "the forced modes named" "$work/err" "forced modes (read mode 6, write mode 1) failed"
+expect_in "the port's modes" "$work/err" "read modes 0-5, 8-10 and write modes 0-3"
+check "EPP forced on a plain port" 3 "$tool" --host plain --port 0x278 --args "/da /r10" info
+expect_in "EPP pair named" "$work/err" "forced modes (read mode 10, write mode 3) failed"
+expect_in "plain port modes" "$work/err" "read modes 0-5 and write modes 0-2;"
+check "no adapter with forced modes" 3 "$tool" --no-adapter --args "/da /r6" info
+expect_in "no adapter still says so" "$work/err" "no adapter found (ports tried"
+
 echo "$passed passed, $failures failed"
 [ "$failures" -eq 0 ]

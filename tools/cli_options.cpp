@@ -3,43 +3,67 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "sim/drive_presets.h"
+
 namespace nimbsim {
 
-const char* usageText()
+namespace {
+
+// One "  name  description" line per entry, the descriptions aligned with
+// the option descriptions above them.
+template <typename Entries>
+std::string listing(const Entries& entries)
 {
-    return "usage: nimbsim [options] COMMAND [ARGS]\n"
-           "\n"
-           "Boots the NIMB miniport driver on a simulated PC and uses the disk through it.\n"
-           "\n"
-           "commands:\n"
-           "  info                      what the driver found (port, modes, drive, capacity)\n"
-           "  read LBA COUNT FILE       read COUNT blocks from LBA into FILE\n"
-           "  write LBA FILE            write FILE (a multiple of 512 bytes) at LBA\n"
-           "  copy-out FILE             the whole disk into FILE\n"
-           "  copy-in FILE              a whole image from FILE onto the disk\n"
-           "  verify LBA COUNT          verify COUNT blocks from LBA\n"
-           "  eject                     eject the medium\n"
-           "  scsi CDB-HEX [--in N] [--data FILE]\n"
-           "                            send one raw CDB; print status, sense and data\n"
-           "  soak [--requests N] [--seed S]\n"
-           "                            random requests with faults injected, checked\n"
-           "  bench                     port accesses and throughput per transfer mode\n"
-           "\n"
-           "options:\n"
-           "  --image FILE              the drive's backing image (writes persist in it)\n"
-           "  --size N[K|M|G]           size of the image when it is created (default 64M)\n"
-           "  --drive KIND              fixed, iota, conner or syquest (default fixed)\n"
+    std::string text;
+    for (const auto& e : entries) {
+        std::string line = std::string("      ") + e.name;
+        line.resize(line.size() < 28 ? 28 : line.size() + 1, ' ');
+        text += line + e.description + "\n";
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string usageText()
+{
+    return std::string(
+               "usage: nimbsim [options] COMMAND [ARGS]\n"
+               "\n"
+               "Boots the NIMB miniport driver on a simulated PC and uses the disk through it.\n"
+               "\n"
+               "commands:\n"
+               "  info                      what the driver found (port, modes, drive, capacity)\n"
+               "  read LBA COUNT FILE       read COUNT blocks from LBA into FILE\n"
+               "  write LBA FILE            write FILE (a multiple of 512 bytes) at LBA\n"
+               "  copy-out FILE             the whole disk into FILE\n"
+               "  copy-in FILE              a whole image from FILE onto the disk\n"
+               "  verify LBA COUNT          verify COUNT blocks from LBA\n"
+               "  eject                     eject the medium\n"
+               "  scsi CDB-HEX [--in N] [--data FILE]\n"
+               "                            send one raw CDB; print status, sense and data\n"
+               "  soak [--requests N] [--seed S]\n"
+               "                            random requests with faults injected, checked\n"
+               "  bench                     port accesses and throughput per transfer mode\n"
+               "\n"
+               "options:\n"
+               "  --image FILE              the drive's backing image (writes persist in it;\n"
+               "                            its size must be a multiple of 512 bytes)\n"
+               "  --size N[K|M|G]           size of the image when it is created (default: the\n"
+               "                            drive's own size)\n"
+               "  --drive KIND              the drive behind the adapter (default fixed):\n") +
+           listing(sim::drivePresetInfos()) +
            "  --port ADDR               where the adapter is attached: 0x378, 0x3BC, 0x278\n"
-           "  --host KIND               host port hardware (default epp):\n"
-           "                            plain ps2 epp smc natsemi winbond pci window\n"
-           "                            chipset100 laptop\n"
+           "  --host KIND               host port hardware (default epp):\n" +
+           listing(sim::hostKinds()) +
            "  --args STRING             the driver's argument string, as the registry gives it\n"
            "  --no-adapter              nothing on the parallel port cable\n"
            "  --trace FILE              record every port access with virtual time\n"
            "  --json                    info as one JSON object\n"
            "  --quiet                   print only results and errors\n"
            "\n"
-           "exit status: 0 success, 1 command failed, 2 usage error, 3 no adapter found\n";
+           "exit status: 0 success, 1 command failed, 2 usage error or unusable input,\n"
+           "             3 no adapter found\n";
 }
 
 uint64_t parseNumber(const std::string& text)

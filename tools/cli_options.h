@@ -31,7 +31,7 @@ struct Options {
 };
 
 Options parseOptions(int argc, char** argv);
-const char* usageText();
+std::string usageText();
 
 uint64_t parseSize(const std::string& text);     // N[K|M|G]
 uint64_t parseNumber(const std::string& text);   // decimal or 0x hex

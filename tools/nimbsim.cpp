@@ -18,6 +18,7 @@
 #include "tools/commands.h"
 #include "tools/report.h"
 #include "tools/bench.h"
+#include "tools/boot_diagnosis.h"
 #include "tools/soak.h"
 
 namespace nimbsim {
@@ -28,17 +29,6 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoAdapter = 3;
 
-std::string portList(const std::vector<uint16_t>& ports)
-{
-    std::string text;
-    for (uint16_t port : ports) {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "%s0x%03X", text.empty() ? "" : ", ", port);
-        text += buf;
-    }
-    return text.empty() ? "none" : text;
-}
-
 int run(const Options& options)
 {
     if (options.command == "soak") return runSoak(options);
@@ -48,8 +38,7 @@ int run(const Options& options)
     if (options.command == "info" && !options.quiet && !options.json)
         printRegistration(std::cout, pc);
     if (!boot.adapterFound) {
-        std::cerr << "nimbsim: no adapter found (ports tried: " << portList(boot.portsTried)
-                  << ")\n";
+        std::cerr << describeNoAdapter(diagnoseNoAdapter(pc), boot.portsTried);
         return kExitNoAdapter;
     }
     Session session(pc, options);
@@ -68,6 +57,11 @@ int main(int argc, char** argv)
     } catch (const UsageError& e) {
         if (*e.what()) std::cerr << "nimbsim: " << e.what() << "\n\n";
         std::cerr << usageText();
+        return kExitUsage;
+    } catch (const std::invalid_argument& e) {
+        // Input the simulated PC cannot be built from (an image file that
+        // is not whole sectors): nothing was run and nothing was changed.
+        std::cerr << "nimbsim: " << e.what() << "\n";
         return kExitUsage;
     } catch (const std::exception& e) {
         std::cerr << "nimbsim: " << e.what() << "\n";
