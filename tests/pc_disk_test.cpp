@@ -174,6 +174,40 @@ INSTANTIATE_TEST_SUITE_P(DrivesAndPorts, PcDisk,
                                             ::testing::Values(uint16_t(0x378), uint16_t(0x3BC), uint16_t(0x278))),
                          diskName);
 
+// A disk of about 4.2 GB or more is presented with 256 heads (520
+// cylinders of 256 heads of 63 sectors here), which the one-byte heads
+// field of the rigid disk page cannot hold: the page says 255 there, never
+// 0, which a host would divide by. Capacity and block addressing stay those
+// of the 256-head geometry.
+TEST(PcLargeDisk, RigidDiskPageNeverReportsZeroHeads)
+{
+    sim::PcConfig config;
+    config.host = "plain";
+    config.imageBytes = 8400000ull * 512;  // kept sparse in memory
+    sim::SimulatedPc pc(config);
+    const uint32_t blocks = 520u * 256 * 63;
+    pc.image().write(blocks - 1, 1, e2e::blocks(blocks - 1, 1, 1).data());
+    pc.boot();
+    ASSERT_TRUE(pc.report().adapterFound);
+    sim::DiskInfo info = pc.disk().identify();
+    ASSERT_TRUE(info.capacity.result.good());
+    EXPECT_EQ(info.capacity.blocks(), blocks);
+    ASSERT_TRUE(info.rigid.result.good());
+    ASSERT_TRUE(info.rigid.pagePresent && info.rigid.page.size() >= 6);
+    const std::vector<uint8_t>& rigid = info.rigid.page;
+    EXPECT_EQ((uint32_t(rigid[2]) << 16) | (rigid[3] << 8) | rigid[4], 520u);
+    EXPECT_EQ(rigid[5], 255);
+    ASSERT_TRUE(info.geometry.pagePresent && info.geometry.page.size() >= 12);
+    EXPECT_EQ((uint32_t(info.geometry.page[10]) << 8) | info.geometry.page[11], 63u);
+    EXPECT_EQ(info.page0.descriptorBlocks, blocks);
+
+    std::vector<uint8_t> back;
+    ASSERT_TRUE(pc.disk().read(blocks - 1, 1, back).good());
+    EXPECT_EQ(back, e2e::blocks(blocks - 1, 1, 1));
+    e2e::expectRoundTrip(pc, blocks - 300, 40, 0x42);
+    e2e::expectNoViolations(pc);
+}
+
 // A removable drive without media status notification, its door locked by
 // the system, answers the eject button with a media change request: the
 // next data command ends at once with ERR and MCR, having moved or checked
