@@ -140,6 +140,7 @@ struct TransferStateRecord {
     uint8_t transferDone;
     uint8_t deferPending;
     uint8_t deferred;
+    uint8_t endedEarly;  // the drive ended the read before all its sectors were moved
 };
 
 extern TaskFileRecord TaskFile;
@@ -204,6 +205,12 @@ bool checkStatus(uint8_t unit);
 bool mapErrorRegister(uint8_t unit);
 bool postCommandCheck(uint8_t unit);
 bool unlockDoor(uint8_t unit);
+// Run after the post-command check of a read, write or verify that the
+// drive ended before all its sectors were moved or checked: such a command
+// has failed, so a check that found no key of its own does not make it
+// GOOD. It then ends with UNIT ATTENTION when the drive ended it for a media
+// change request, NOT READY otherwise.
+void failUnfinishedCommand(void);
 // Brings a drive that may still be busy with, or in the data phase of, a
 // dropped command back to idle: software reset, then the present units are
 // programmed again as set-up left them. The port must be held.

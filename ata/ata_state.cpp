@@ -9,7 +9,7 @@ UnitParametersRecord UnitParameters[ATA_UNITS];
 uint8_t IdentifyBuffer[512];
 IdentifyStateRecord IdentifyState;
 uint8_t pollOddBlocks;
-TransferStateRecord TransferState = {0, 0, 1, 0, 0, 0};
+TransferStateRecord TransferState = {0, 0, 1, 0, 0, 0, 0};
 
 void ataStateReset(void)
 {

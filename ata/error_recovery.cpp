@@ -110,8 +110,12 @@ bool mapErrorRegister(uint8_t unit)
             return false;
         }
         if (error & ATA_ERROR_MCR) {
+            // The failed command's status survives the acknowledgement, so
+            // its caller can still see that the command ended early.
+            uint8_t status = CommandState.lastStatus;
             LinkWriteRegister(ATA_REG_COMMAND, ATA_CMD_ACK_MEDIA_CHANGE);
             waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS);
+            CommandState.lastStatus = status;
             // The request is acknowledged; the command's own error bits
             // (an unreadable sector, say) still count.
             uint8_t key = errorKeyFor(RemovableErrorKeys, (uint8_t)(error & ~ATA_ERROR_MCR));
@@ -170,6 +174,18 @@ bool postCommandCheck(uint8_t unit)
         CommandState.lastError = error;
     }
     return CommandState.senseKey == SENSE_NONE;
+}
+
+// The early ending that maps to no key is a media change request (the user
+// pressed the eject button of a locked drive): the check acknowledged it,
+// the cartridge is still in, and the same command succeeds when it is sent
+// again. It is reported as UNIT ATTENTION, after which the class driver
+// repeats the command. An early ending with no reason given at all is NOT
+// READY. No door unlock follows: the lock the system asked for holds.
+void failUnfinishedCommand(void)
+{
+    if (CommandState.senseKey != SENSE_NONE) return;
+    CommandState.senseKey = (CommandState.lastError & ATA_ERROR_MCR) ? SENSE_UNIT_ATTENTION : SENSE_NOT_READY;
 }
 
 bool unlockDoor(uint8_t unit)

@@ -112,6 +112,7 @@ static bool readBlock(UnitExtension* request)
         TransferState.transferDone = 1;
         TransferState.sectorsLeft = 0;
         if (CommandState.lastStatus & ATA_STATUS_ERR) {
+            TransferState.endedEarly = 1;
             CommandState.senseKey = SENSE_NONE;  // the post-command check reads the error
             return true;
         }
@@ -129,11 +130,20 @@ static bool readBlock(UnitExtension* request)
     if (status & (ATA_STATUS_BSY | ATA_STATUS_DRQ)) {
         if (TransferState.sectorsLeft == 0) TransferState.transferDone = 1;
     } else if ((status & ATA_STATUS_ERR) || TransferState.sectorsLeft == 0) {
+        if (TransferState.sectorsLeft != 0) TransferState.endedEarly = 1;
         TransferState.transferDone = 1;
         TransferState.sectorsLeft = 0;
         CommandState.senseKey = SENSE_NONE;
     }
     return true;
+}
+
+// The post-command check of a read; a read the drive ended before all its
+// sectors were moved has failed, whatever the check found.
+static void readOutcome(uint8_t unit)
+{
+    postCommandCheck(unit);
+    if (TransferState.endedEarly) failUnfinishedCommand();
 }
 
 // Writes the data command's task file. A drive still busy with a command
@@ -142,6 +152,7 @@ static bool readBlock(UnitExtension* request)
 // waits for BSY to clear, and is not sent at all when it never does.
 static bool beginDataCommand(uint8_t unit, uint8_t base, uint8_t multiple)
 {
+    TransferState.endedEarly = 0;
     LinkBeginInterruptWait();
     uint8_t status = (uint8_t)LinkReadRegister(ATA_REG_STATUS);
     LinkInterruptAck();
@@ -179,7 +190,7 @@ static bool readBody(UnitExtension* request, uint16_t sectors)
         if (!readBlock(request)) return false;
         if (TransferState.sectorsLeft == 0) break;
     }
-    postCommandCheck(unit);
+    readOutcome(unit);
     TransferState.transferDone = 1;
     return true;
 }
@@ -227,11 +238,12 @@ bool readSectors(UnitExtension* request)
 }
 
 // The drive refused the data phase of a write: its error register says why
-// (a media change, a protected or missing medium), so the check runs.
+// (a media change, a protected or missing medium), so the check runs; the
+// write has failed whatever it found.
 static bool writeRefused(uint8_t unit)
 {
     postCommandCheck(unit);
-    if (CommandState.senseKey == SENSE_NONE) CommandState.senseKey = SENSE_NOT_READY;
+    failUnfinishedCommand();
     TransferState.transferDone = 1;
     return false;
 }
@@ -358,7 +370,7 @@ static void continueRead(UnitExtension* request)
         if (TransferState.transferDone) break;
         if (!continuationWait(request)) return;
     }
-    postCommandCheck(requestUnit(request));
+    readOutcome(requestUnit(request));
     finishDeferred(request);
 }
 

@@ -16,7 +16,7 @@ struct OpcodeEntry {
 static const OpcodeEntry OpcodeTable[] = {
     {SCSIOP_TEST_UNIT_READY, 6, ScsiTestUnitReady},
     {SCSIOP_REZERO_UNIT, 6, ScsiRezeroUnit},
-    {SCSIOP_REQUEST_SENSE, 6, ScsiRequestSense},
+    {SCSIOP_REQUEST_SENSE, 1, ScsiRequestSense},  // reads nothing of its CDB
     {SCSIOP_READ6, 6, ScsiRead},
     {SCSIOP_WRITE6, 6, ScsiWrite},
     {SCSIOP_INQUIRY, 6, ScsiInquiry},
@@ -84,7 +84,9 @@ void SetRequestStatus(UnitExtension* unit)
         sense[2] = key;
         sense[3] = 0x00;
         sense[7] = 0x00;
-        LastSenseKey = key;
+        // REQUEST SENSE reports the saved key; whatever becomes of it, it
+        // never replaces that key.
+        if (unit->Cdb[0] != SCSIOP_REQUEST_SENSE) LastSenseKey = key;
     } else {
         unit->TargetStatus = SCSISTAT_GOOD;
     }

@@ -110,16 +110,21 @@ static void BuildFormatPage(uint8_t* b, uint8_t u)
     for (int i = 26; i < MODE_BUFFER_LENGTH; ++i) b[i] = 0x00;
 }
 
-// Rigid disk geometry page.
+#define PAGE_HEADS_LIMIT 255  // the page's heads field is one byte
+
+// Rigid disk geometry page. A translation of 256 heads (disks of about
+// 4.2 GB and more) does not fit the heads byte: it is reported as 255
+// rather than wrapped to 0. Capacity and addressing keep the real count.
 static void BuildGeometryPage(uint8_t* b, uint8_t u)
 {
     uint32_t cylinders = getCylinders(u);
+    uint16_t heads = getHeads(u);
     b[12] = 0x04;
     b[13] = 0x16;
     b[14] = (uint8_t)(cylinders >> 16);
     b[15] = (uint8_t)(cylinders >> 8);
     b[16] = (uint8_t)cylinders;
-    b[17] = (uint8_t)getHeads(u);
+    b[17] = (uint8_t)(heads > PAGE_HEADS_LIMIT ? PAGE_HEADS_LIMIT : heads);
     for (int i = 18; i < MODE_BUFFER_LENGTH; ++i) b[i] = 0x00;
 }
 

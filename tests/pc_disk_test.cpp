@@ -174,6 +174,123 @@ INSTANTIATE_TEST_SUITE_P(DrivesAndPorts, PcDisk,
                                             ::testing::Values(uint16_t(0x378), uint16_t(0x3BC), uint16_t(0x278))),
                          diskName);
 
+// A disk of about 4.2 GB or more is presented with 256 heads (520
+// cylinders of 256 heads of 63 sectors here), which the one-byte heads
+// field of the rigid disk page cannot hold: the page says 255 there, never
+// 0, which a host would divide by. Capacity and block addressing stay those
+// of the 256-head geometry.
+TEST(PcLargeDisk, RigidDiskPageNeverReportsZeroHeads)
+{
+    sim::PcConfig config;
+    config.host = "plain";
+    config.imageBytes = 8400000ull * 512;  // kept sparse in memory
+    sim::SimulatedPc pc(config);
+    const uint32_t blocks = 520u * 256 * 63;
+    pc.image().write(blocks - 1, 1, e2e::blocks(blocks - 1, 1, 1).data());
+    pc.boot();
+    ASSERT_TRUE(pc.report().adapterFound);
+    sim::DiskInfo info = pc.disk().identify();
+    ASSERT_TRUE(info.capacity.result.good());
+    EXPECT_EQ(info.capacity.blocks(), blocks);
+    ASSERT_TRUE(info.rigid.result.good());
+    ASSERT_TRUE(info.rigid.pagePresent && info.rigid.page.size() >= 6);
+    const std::vector<uint8_t>& rigid = info.rigid.page;
+    EXPECT_EQ((uint32_t(rigid[2]) << 16) | (rigid[3] << 8) | rigid[4], 520u);
+    EXPECT_EQ(rigid[5], 255);
+    ASSERT_TRUE(info.geometry.pagePresent && info.geometry.page.size() >= 12);
+    EXPECT_EQ((uint32_t(info.geometry.page[10]) << 8) | info.geometry.page[11], 63u);
+    EXPECT_EQ(info.page0.descriptorBlocks, blocks);
+
+    std::vector<uint8_t> back;
+    ASSERT_TRUE(pc.disk().read(blocks - 1, 1, back).good());
+    EXPECT_EQ(back, e2e::blocks(blocks - 1, 1, 1));
+    e2e::expectRoundTrip(pc, blocks - 300, 40, 0x42);
+    e2e::expectNoViolations(pc);
+}
+
+// A removable drive without media status notification, its door locked by
+// the system, answers the eject button with a media change request: the
+// next data command ends at once with ERR and MCR, having moved or checked
+// nothing. Such a command is never GOOD. It ends with UNIT ATTENTION (medium
+// may have changed), after which the class driver sends it again, and the
+// repeated command is served as usual. The cartridge stays in, the door
+// stays locked. Deferred to the drive interrupt, and polled (/di).
+class PcChangeRequest : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override
+    {
+        pc_ = e2e::makePc("plain", "syquest", 0x378, GetParam());
+        pc_->image().write(kBlock, 8, e2e::blocks(kBlock, 8, 1).data());
+        pc_->boot();
+        ASSERT_TRUE(pc_->report().adapterFound);
+        ASSERT_TRUE(pc_->disk().identify().capacity.result.good());
+        ASSERT_FALSE(pc_->drive().mediaStatusEnabled());
+        ASSERT_TRUE(pc_->disk().preventAllow(true).good());
+        ASSERT_TRUE(pc_->drive().doorLocked());
+    }
+    void TearDown() override { e2e::expectNoViolations(*pc_); }
+    // The user presses the button; the locked drive keeps the cartridge and
+    // raises the request for the next media command.
+    void pressEject()
+    {
+        pc_->drive().pressEjectButton();
+        ASSERT_TRUE(pc_->drive().changeRequestPending());
+        ASSERT_TRUE(pc_->drive().mediumPresent());
+    }
+    static void expectRetryable(const sim::CommandResult& r, const char* what)
+    {
+        EXPECT_FALSE(r.good()) << what;
+        EXPECT_TRUE(r.checkCondition()) << what;
+        EXPECT_EQ(r.senseKey, 6) << what;
+        EXPECT_EQ(r.asc, 0x28) << what;
+    }
+
+    static constexpr uint32_t kBlock = 200;
+    std::unique_ptr<sim::SimulatedPc> pc_;
+};
+
+TEST_P(PcChangeRequest, DataCommandIsNotGoodAndItsRetrySucceeds)
+{
+    sim::DiskClient& disk = pc_->disk();
+
+    pressEject();
+    miniport_test::Guarded buffer(8 * 512);
+    expectRetryable(disk.read10(kBlock, 8, buffer.data(), 8 * 512), "read");
+    EXPECT_TRUE(buffer.untouchedFrom(0));
+    ASSERT_TRUE(disk.read10(kBlock, 8, buffer.data(), 8 * 512).good());
+    EXPECT_EQ(std::vector<uint8_t>(buffer.bytes.begin(), buffer.bytes.begin() + 8 * 512), e2e::blocks(kBlock, 8, 1));
+
+    pressEject();
+    expectRetryable(disk.verify10(kBlock, 8), "verify");
+    EXPECT_TRUE(disk.verify10(kBlock, 8).good());
+
+    pressEject();
+    std::vector<uint8_t> before = pc_->image().read(kBlock + 100, 4);
+    std::vector<uint8_t> data = e2e::blocks(kBlock + 100, 4, 7);
+    expectRetryable(disk.write10(kBlock + 100, 4, data.data(), 4 * 512), "write");
+    EXPECT_EQ(pc_->image().read(kBlock + 100, 4), before);
+    ASSERT_TRUE(disk.write10(kBlock + 100, 4, data.data(), 4 * 512).good());
+    EXPECT_EQ(pc_->image().read(kBlock + 100, 4), data);
+
+    EXPECT_TRUE(pc_->drive().mediumPresent());
+    EXPECT_TRUE(pc_->drive().doorLocked());
+    EXPECT_EQ(pc_->drive().ejectCount(), 0u);
+
+    // A verify over an unreadable sector: the request ends it before the
+    // sector is looked at, and the retry finds the sector bad.
+    pc_->drive().faults().addSector(kBlock + 300, sim::SectorFault::Uncorrectable);
+    pressEject();
+    expectRetryable(disk.verify10(kBlock + 296, 8), "verify of an unreadable sector");
+    sim::CommandResult retried = disk.verify10(kBlock + 296, 8);
+    EXPECT_TRUE(retried.checkCondition());
+    EXPECT_EQ(retried.senseKey, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, PcChangeRequest, ::testing::Values("", "/di"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(*info.param ? "polled" : "deferred");
+                         });
+
 // The pair negotiation settles on, and what the switches change. The
 // driver leaves (read mode * 16 + write mode) on the data lines after each
 // request.

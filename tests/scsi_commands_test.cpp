@@ -120,6 +120,36 @@ TEST_F(ScsiOnPc, RequestSenseKeepsTheLastKeyAndClipsToTheBuffer)
     EXPECT_EQ(run({0x03, 0, 0, 0, 18, 0}, 18, true), SRB_STATUS_DATA_OVERRUN);
 }
 
+// REQUEST SENSE reads nothing of its CDB but the opcode: a CDB of 1 to 5
+// bytes is served. Nothing about a REQUEST SENSE, served or refused, may
+// replace the key it exists to report.
+TEST_F(ScsiOnPc, RequestSenseOfAnyLengthKeepsTheKeyOfTheFailure)
+{
+    pc_->drive().faults().addSector(100, sim::SectorFault::Uncorrectable);
+    std::vector<uint8_t> data;
+    sim::CommandResult failed = pc_->disk().read(100, 1, data);
+    ASSERT_TRUE(failed.checkCondition());
+    ASSERT_EQ(failed.senseKey, SENSE_MEDIUM_ERROR);
+
+    const std::vector<uint8_t> sense = {0x03, 0, 0, 0, 18, 0};
+    for (size_t length = 1; length <= 5; ++length) {
+        std::vector<uint8_t> cdb(sense.begin(), sense.begin() + length);
+        EXPECT_EQ(run(cdb, 18), SRB_STATUS_SUCCESS) << "CDB of " << length;
+        EXPECT_EQ(buf_[0], 0x70) << "CDB of " << length;
+        EXPECT_EQ(buf_[2], SENSE_MEDIUM_ERROR) << "CDB of " << length;
+        EXPECT_EQ(buf_[7], 0x08) << "CDB of " << length;
+        EXPECT_TRUE(buf_.untouchedFrom(18));
+    }
+    // Refused: no CDB at all, no buffer, another unit.
+    EXPECT_EQ(run({}, 18), SRB_STATUS_INVALID_REQUEST);
+    EXPECT_EQ(run(sense, 18, true), SRB_STATUS_DATA_OVERRUN);
+    EXPECT_EQ(pc_->host().execute(1, 0, sense, DataDirection::In, buf_.data(), 18).srbStatus,
+              SRB_STATUS_SELECTION_TIMEOUT);
+
+    ASSERT_EQ(run(sense, 18), SRB_STATUS_SUCCESS);
+    EXPECT_EQ(buf_[2], SENSE_MEDIUM_ERROR);
+}
+
 // Transfers refused before the drive sees them; 0xEE marks a block address
 // at the last block.
 struct Refusal {
