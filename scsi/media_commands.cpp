@@ -212,6 +212,11 @@ void ScsiTestUnitReady(UnitExtension* unit)
         if (!ProbeRead(unit, u)) return;
     }
     waitReady(u);
+    // A fixed disk left without a geometry the drive accepted has no block
+    // to offer, however ready the drive itself is.
+    if (CommandState.senseKey == SENSE_NONE && !(UnitState[u].flags & UNIT_REMOVABLE) &&
+        UnitParameters[u].totalSectors == 0)
+        CommandState.senseKey = SENSE_NOT_READY;
     if (CommandState.senseKey == SENSE_NOT_READY) UnitState[u].flags &= (uint8_t)~UNIT_READY;
 }
 
