@@ -105,7 +105,9 @@ void ScsiVerify(UnitExtension* unit)
     if (CommandState.senseKey == SENSE_DATA_PROTECT) CommandState.senseKey = SENSE_NONE;
 }
 
-// The seek goes to the composed cylinder with head 0.
+// A unit addressed by LBA seeks to the block's address as READ and WRITE
+// compose it: its bits 8-23 are no cylinder of the drive. A CHS unit seeks
+// to the composed cylinder with head 0.
 void ScsiSeek(UnitExtension* unit)
 {
     uint8_t u = RequestUnit(unit);
@@ -118,6 +120,10 @@ void ScsiSeek(UnitExtension* unit)
     TaskFile.command = ATA_CMD_SEEK;
     LoadAddress(unit, r.cdbLength);
     TaskFile.sectorCount = 0;
+    if (UnitState[u].lbaMode) {
+        executeCommand(u);
+        return;
+    }
     TaskFile.sectorNumber = 1;
     executeUnitCommand(u);
 }
