@@ -175,6 +175,7 @@ bool discoverDrives(void);
 bool identifyDevice(UnitExtension* request);
 void computeParameters(UnitExtension* request);
 void initializeDeviceParameters(UnitExtension* request);
+bool programGeometry(UnitExtension* request);
 bool setUpDrive(UnitExtension* request);
 bool registerTest(uint8_t unit);
 void wakeIdle(void);

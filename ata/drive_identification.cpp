@@ -30,6 +30,7 @@ static const ModelQuirk SyQuestModel = {"SyQuest", 7};
 #define LBA_HEAD_LIMIT 256
 #define CYLINDER_LIMIT 1024
 #define SECTOR_LIMIT 63
+#define CHS_TRACK_LIMIT 65536u  // tracks a CHS block address can reach
 
 static uint16_t identifyWord(unsigned index)
 {
@@ -143,7 +144,7 @@ bool setUpDrive(UnitExtension* request)
     UnitStateRecord* u = &UnitState[unit];
     if (!identifyDevice(request)) return false;
     computeParameters(request);
-    initializeDeviceParameters(request);
+    programGeometry(request);
     loadCommand(ATA_CMD_RECALIBRATE);
     bool result = executeUnitCommand(unit);
     if (u->flags & UNIT_REMOVABLE) result = true;
@@ -272,6 +273,50 @@ void initializeDeviceParameters(UnitExtension* request)
     if (executeCommand(unit) && waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS)) postCommandCheck(unit);
 }
 
+// The drive's own geometry (IDENTIFY words 1, 3 and 6) in place of a
+// translated one, with no more cylinders than a CHS address can reach (the
+// track number of a block is kept in 16 bits). False when it cannot be
+// presented or is the geometry just tried.
+static bool useDefaultGeometry(UnitParametersRecord* p)
+{
+    uint16_t cylinders = p->defaultCylinders, heads = p->defaultHeads, sectors = p->defaultSectorsPerTrack;
+    if (cylinders == 0 || heads == 0 || heads > CHS_HEAD_LIMIT || sectors == 0 || sectors > SECTOR_LIMIT)
+        return false;
+    if (heads == p->heads && sectors == p->sectorsPerTrack) return false;
+    if (cylinders > CHS_TRACK_LIMIT / heads) cylinders = (uint16_t)(CHS_TRACK_LIMIT / heads);
+    p->cylinders = cylinders;
+    p->heads = heads;
+    p->sectorsPerTrack = sectors;
+    p->controlByte = heads >= 8 ? 0x08 : 0x00;
+    p->totalSectors = (uint32_t)cylinders * heads * sectors;
+    return true;
+}
+
+// Tells the drive the geometry the unit is addressed in. A unit addressed by
+// LBA, or without a medium, does not depend on the outcome. A CHS unit is
+// never addressed in a geometry the drive refused: it falls back to the
+// drive's own geometry once the drive has accepted that, and if the drive
+// refuses that too the unit keeps no geometry and no capacity, so it is not
+// ready. False in that last case, with senseKey NOT READY.
+bool programGeometry(UnitExtension* request)
+{
+    uint8_t unit = request->TargetId & 1;
+    UnitParametersRecord* p = &UnitParameters[unit];
+    bool addressedByChs = !UnitState[unit].lbaMode && p->totalSectors != 0;
+    initializeDeviceParameters(request);
+    if (!addressedByChs) CommandState.senseKey = SENSE_NONE;
+    if (CommandState.senseKey == SENSE_NONE) return true;
+    if (useDefaultGeometry(p)) {
+        initializeDeviceParameters(request);
+        if (CommandState.senseKey == SENSE_NONE) return true;
+    }
+    p->cylinders = p->heads = p->sectorsPerTrack = 0;
+    p->controlByte = 0;
+    p->totalSectors = 0;
+    CommandState.senseKey = SENSE_NOT_READY;
+    return false;
+}
+
 void negotiateMultiple(UnitExtension* request)
 {
     uint8_t unit = request->TargetId & 1;
@@ -338,13 +383,11 @@ uint32_t getCapacity(uint8_t unit)
         if (identifyDevice(&capacityRequest)) {
             computeParameters(&capacityRequest);
             // A cartridge with another geometry: the drive must be told the
-            // new one, or CHS addresses would reach the wrong sectors. If it
-            // refuses, the capacity query fails.
+            // new one, or CHS addresses would reach the wrong sectors. The
+            // geometry kept is one the drive accepted, or none.
             if (!UnitState[unit].lbaMode && p->totalSectors &&
-                (p->heads != heads || p->sectorsPerTrack != sectors)) {
-                initializeDeviceParameters(&capacityRequest);
-                if (CommandState.senseKey != SENSE_NONE) return p->totalSectors;
-            }
+                (p->heads != heads || p->sectorsPerTrack != sectors))
+                programGeometry(&capacityRequest);
         }
     }
     // No capacity means no medium: the caller must not report a last block.

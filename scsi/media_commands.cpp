@@ -108,7 +108,9 @@ void ScsiVerify(UnitExtension* unit)
     if (CommandState.senseKey == SENSE_DATA_PROTECT) CommandState.senseKey = SENSE_NONE;
 }
 
-// The seek goes to the composed cylinder with head 0.
+// A unit addressed by LBA seeks to the block's address as READ and WRITE
+// compose it: its bits 8-23 are no cylinder of the drive. A CHS unit seeks
+// to the composed cylinder with head 0.
 void ScsiSeek(UnitExtension* unit)
 {
     uint8_t u = RequestUnit(unit);
@@ -121,6 +123,10 @@ void ScsiSeek(UnitExtension* unit)
     TaskFile.command = ATA_CMD_SEEK;
     LoadAddress(unit, r.cdbLength);
     TaskFile.sectorCount = 0;
+    if (UnitState[u].lbaMode) {
+        executeCommand(u);
+        return;
+    }
     TaskFile.sectorNumber = 1;
     executeUnitCommand(u);
 }
@@ -215,6 +221,11 @@ void ScsiTestUnitReady(UnitExtension* unit)
         if (!ProbeRead(unit, u)) return;
     }
     waitReady(u);
+    // A fixed disk left without a geometry the drive accepted has no block
+    // to offer, however ready the drive itself is.
+    if (CommandState.senseKey == SENSE_NONE && !(UnitState[u].flags & UNIT_REMOVABLE) &&
+        UnitParameters[u].totalSectors == 0)
+        CommandState.senseKey = SENSE_NOT_READY;
     if (CommandState.senseKey == SENSE_NOT_READY) UnitState[u].flags &= (uint8_t)~UNIT_READY;
 }
 

@@ -618,15 +618,21 @@ void AtaDrive::executeCommand(uint8_t op)
     case 0xEC:  // IDENTIFY DEVICE
         becomeBusy(clock_.now() + tm.commandOverhead, Next::LoadIdentify);
         return;
-    case 0x91:  // INITIALIZE DEVICE PARAMETERS
-        if (sectorCount_ == 0) {
+    case 0x91: {  // INITIALIZE DEVICE PARAMETERS
+        uint16_t heads = static_cast<uint16_t>((driveHead_ & 0x0F) + 1);
+        bool untranslatable = !config_.translatesGeometry &&
+                              (heads != config_.heads || sectorCount_ != config_.sectorsPerTrack);
+        if (sectorCount_ == 0 || untranslatable) {
+            if (untranslatable)
+                note("geometry " + std::to_string(heads) + "/" + std::to_string(sectorCount_) + " refused");
             scheduleFinish(tm.commandOverhead, kErrorAbrt);
             return;
         }
-        logicalHeads_ = static_cast<uint16_t>((driveHead_ & 0x0F) + 1);
+        logicalHeads_ = heads;
         logicalSectors_ = sectorCount_;
         scheduleFinish(tm.commandOverhead, 0);
         return;
+    }
     case 0xC6: {  // SET MULTIPLE MODE
         uint8_t n = sectorCount_;
         bool powerOfTwo = n != 0 && (n & (n - 1)) == 0;

@@ -42,7 +42,9 @@
 //   written during a data phase ends that phase (logged) and starts.
 //
 //   Commands: 10 RECALIBRATE, 20/21, 30/31, 40/41 READ VERIFY, 70 SEEK, 91
-//   INITIALIZE DEVICE PARAMETERS (ABRT for 0 sectors), C4/C5 (ABRT until SET
+//   INITIALIZE DEVICE PARAMETERS (ABRT for 0 sectors, and on a drive that
+//   does not translate for any geometry but its default, the geometry in
+//   use kept either way), C4/C5 (ABRT until SET
 //   MULTIPLE), C6 SET MULTIPLE (power of two up to word 47, 0 disables,
 //   anything else ABRT and disables), E1 IDLE IMMEDIATE, E3 IDLE, EC, EF SET
 //   FEATURES (95/31 media status notification on/off when word 127 bit 0 is

@@ -58,6 +58,10 @@ struct DriveConfig {
     bool mediaChangedAtPowerOn = false;
     // Multiple mode and the logical geometry survive a software reset.
     bool keepSettingsOnReset = true;
+    // INITIALIZE DEVICE PARAMETERS. A drive that cannot translate accepts
+    // only its default heads and sectors per track (words 3 and 6) and
+    // aborts any other geometry, keeping the one it had.
+    bool translatesGeometry = true;
     uint64_t defaultImageBytes = 64ull << 20;  // image size the preset is meant for
     DriveTiming timing;
 };

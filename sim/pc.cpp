@@ -89,6 +89,7 @@ SimulatedPc::SimulatedPc(const PcConfig& config) : config_(config)
 {
     if (!isHostKind(config_.host)) throw std::invalid_argument("unknown host kind " + config_.host);
     DriveConfig drive = drivePreset(config_.drive);
+    if (config_.configureDrive) config_.configureDrive(drive);
     uint64_t bytes = config_.imageBytes ? config_.imageBytes : drive.defaultImageBytes;
     if (config_.imagePath.empty()) {
         imageOwner_ = DiskImage::inMemory(bytes / 512);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,12 +25,16 @@ class ParallelPort;
 class NimbAdapter;
 class AtaDrive;
 class DiskImage;
+struct DriveConfig;
 
 struct PcConfig {
     std::string host = "epp";    // machine kind, see hostKinds()
     uint16_t adapterPort = 0x378;
     bool adapterPresent = true;
     std::string drive = "fixed";  // a drive preset, see drivePresetNames()
+    // Changes to the preset before the drive is built (another geometry,
+    // another feature set); none when empty.
+    std::function<void(DriveConfig&)> configureDrive;
     std::string imagePath;        // empty: in memory
     uint64_t imageBytes = 0;  // size when created (or in memory); 0: the preset's size
     std::optional<std::string> arguments;  // the driver's argument string

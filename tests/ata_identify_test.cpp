@@ -253,4 +253,30 @@ TEST(Discovery, CapacityQueryReprogramsAChangedGeometry)
     EXPECT_TRUE(std::equal(expect.begin(), expect.end(), buf.begin()));
 }
 
+// A cartridge whose geometry the drive refuses, its own included: the
+// capacity query reports the unit not ready, this time and the next, and no
+// block is addressed in the refused geometry.
+TEST(Discovery, CapacityQueryWithARefusedGeometryAddressesNothing)
+{
+    BenchOptions o;
+    o.preset = "iota";
+    DriveBench bench(o);
+    ASSERT_TRUE(bench.discover());
+    bench.drive->faults().identifyWords = {{3, 4}, {6, 32}};
+    bench.drive->faults().abortCommand(ATA_CMD_INITIALIZE_PARAMETERS);
+    for (int query = 0; query < 2; ++query) {
+        LinkAcquire();
+        CommandState.senseKey = SENSE_NONE;
+        EXPECT_EQ(getCapacity(0), 0u) << query;
+        EXPECT_EQ(CommandState.senseKey, SENSE_NOT_READY) << query;
+        LinkEndInterruptWait();
+        LinkRelease();
+        size_t before = bench.drive->commandLog().size();
+        std::vector<uint8_t> buf;
+        EXPECT_EQ(bench.read(200, 2, buf), SENSE_NOT_READY) << query;
+        EXPECT_EQ(bench.drive->commandLog().size(), before) << query;
+    }
+    EXPECT_EQ(bench.drive->logicalHeads(), 8);
+}
+
 }  // namespace

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "ata/ata.h"
 #include "sim/drive_presets.h"
 #include "support/miniport_pc.h"
 #include "support/pc_e2e.h"
@@ -290,6 +291,103 @@ INSTANTIATE_TEST_SUITE_P(Waits, PcChangeRequest, ::testing::Values("", "/di"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              return std::string(*info.param ? "polled" : "deferred");
                          });
+
+
+// A CHS disk of 4100 cylinders, 8 heads, 32 sectors per track that cannot
+// translate: it refuses the 1024/16/63 worked out from its geometry and
+// keeps addressing in 8/32.
+sim::PcConfig untranslatableDisk()
+{
+    sim::PcConfig config;
+    config.host = "epp";
+    config.drive = "chs";
+    config.imageBytes = 4100ull * 8 * 32 * 512;
+    config.configureDrive = [](sim::DriveConfig& d) {
+        d.cylinders = 4100;
+        d.heads = 8;
+        d.sectorsPerTrack = 32;
+        d.capacitySectors = 4100u * 8u * 32u;
+        d.translatesGeometry = false;
+    };
+    return config;
+}
+
+// Heads field and sectors per track of each INITIALIZE DEVICE PARAMETERS.
+std::vector<std::pair<uint8_t, uint8_t>> geometriesSent(sim::SimulatedPc& pc)
+{
+    std::vector<std::pair<uint8_t, uint8_t>> sent;
+    for (const sim::CommandRecord& c : pc.drive().commandLog())
+        if (c.command == ATA_CMD_INITIALIZE_PARAMETERS) sent.emplace_back(c.driveHead, c.sectorCount);
+    return sent;
+}
+
+size_t storedSectors(sim::SimulatedPc& pc)
+{
+    auto* image = dynamic_cast<sim::MemoryDiskImage*>(&pc.image());
+    return image ? image->storedSectors() : 0;
+}
+
+// The refused geometry is never used: the unit is presented in the drive's
+// own heads and sectors per track, which the drive accepted, and every
+// block is the image's block of the same number.
+TEST(PcDiskGeometry, RefusedTranslationFallsBackToTheDrivesOwnGeometry)
+{
+    sim::SimulatedPc pc(untranslatableDisk());
+    ASSERT_TRUE(pc.boot().adapterFound);
+    using Sent = std::vector<std::pair<uint8_t, uint8_t>>;
+    EXPECT_EQ(geometriesSent(pc), (Sent{{0x0F, 63}, {0x07, 32}}));  // 16/63 refused, then 8/32
+    EXPECT_EQ(pc.drive().logicalHeads(), 8);
+    EXPECT_EQ(pc.drive().logicalSectors(), 32);
+    sim::DiskInfo info = pc.disk().identify();
+    EXPECT_TRUE(info.ready.good());
+    ASSERT_TRUE(info.capacity.result.good());
+    const uint32_t capacity = uint32_t(info.capacity.blocks());
+    EXPECT_EQ(capacity, 4100u * 8u * 32u);  // the whole drive, in its own geometry
+    ASSERT_TRUE(info.rigid.pagePresent && info.rigid.page.size() >= 6);
+    ASSERT_TRUE(info.geometry.pagePresent && info.geometry.page.size() >= 12);
+    EXPECT_EQ(info.rigid.page[5], 8);
+    EXPECT_EQ((uint32_t(info.geometry.page[10]) << 8) | info.geometry.page[11], 32u);
+
+    // Block 63 is the drive's sector 63, not cylinder 0, head 1, sector 1 of
+    // a 63-sector track, which this drive takes for its sector 32.
+    std::vector<uint8_t> data = e2e::blocks(63, 1, 0x42);
+    ASSERT_TRUE(pc.disk().write(63, data).good());
+    EXPECT_EQ(pc.image().read(63, 1), data);
+    EXPECT_EQ(pc.image().read(32, 1), std::vector<uint8_t>(512, 0));
+
+    // Across tracks, heads and cylinders, up to the last block: each lands on
+    // its own sector and nowhere else.
+    const std::pair<uint32_t, uint32_t> writes[] = {{0, 2}, {250, 20}, {4093, 7}, {capacity / 3 + 5, 40},
+                                                    {capacity - 33, 33}};
+    size_t written = 1;
+    for (auto [lba, n] : writes) {
+        e2e::expectRoundTrip(pc, lba, n, uint8_t(lba));
+        written += n;
+    }
+    EXPECT_EQ(storedSectors(pc), written);
+    e2e::expectNoViolations(pc);
+}
+
+// A drive that refuses every geometry, its own included, has no sectors the
+// driver can address: the unit is not ready and nothing is written.
+TEST(PcDiskGeometry, NoGeometryAcceptedMeansNotReady)
+{
+    sim::SimulatedPc pc(untranslatableDisk());
+    pc.drive().faults().abortCommand(0x91);
+    ASSERT_TRUE(pc.boot().adapterFound);
+    using Sent = std::vector<std::pair<uint8_t, uint8_t>>;
+    EXPECT_EQ(geometriesSent(pc), (Sent{{0x0F, 63}, {0x07, 32}}));
+    sim::DiskClient& disk = pc.disk();
+    EXPECT_EQ(disk.testUnitReady().senseKey, SENSE_NOT_READY);
+    EXPECT_EQ(disk.readCapacity().result.senseKey, SENSE_NOT_READY);
+    std::vector<uint8_t> data = e2e::blocks(63, 1, 0x42), back;
+    sim::CommandResult w = disk.write(63, data);
+    EXPECT_TRUE(w.checkCondition());
+    EXPECT_EQ(w.senseKey, SENSE_NOT_READY);
+    EXPECT_EQ(disk.read(63, 1, back).senseKey, SENSE_NOT_READY);
+    EXPECT_EQ(storedSectors(pc), 0u);
+    e2e::expectNoViolations(pc);
+}
 
 // The pair negotiation settles on, and what the switches change. The
 // driver leaves (read mode * 16 + write mode) on the data lines after each

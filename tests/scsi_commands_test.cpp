@@ -216,6 +216,51 @@ TEST_F(ScsiOnPc, DataAndTheRegistersTheDriveGets)
     EXPECT_EQ(driveCommands(), before);
 }
 
+// SEEK(10) as the drive gets it. A unit addressed by LBA is sought by its
+// block address, so every block of the default 64 MiB disk is a place to
+// seek to, those whose bits 8-23 are no cylinder of the drive included,
+// and nothing follows the seek (no door unlock after a failure). A unit
+// addressed by CHS is sought to the block's cylinder with head 0.
+TEST(ScsiSeek, ReachesTheBlockTheDriveIsAddressedBy)
+{
+    struct Case {
+        const char* preset;
+        uint32_t block;
+        uint8_t sector, driveHead;
+        uint16_t cylinder;
+    };
+    const Case cases[] = {
+        {"fixed", 0, 0x00, 0xE0, 0x0000},          {"fixed", 1000, 0xE8, 0xE0, 0x0003},
+        {"fixed", 33279, 0xFF, 0xE0, 0x0081},      {"fixed", 33280, 0x00, 0xE0, 0x0082},
+        {"fixed", 74565, 0x45, 0xE0, 0x0123},      {"fixed", 131039, 0xDF, 0xE0, 0x01FF},
+        {"chs", 85005 + 3 * 17 + 4, 1, 0xA0, 500}, {"chs", 166599, 1, 0xA0, 979},
+    };
+    for (const Case& c : cases) {
+        sim::PcConfig config;  // the 64 MiB LBA disk unless the CHS disk is asked for
+        config.drive = c.preset;
+        sim::SimulatedPc pc(config);
+        ASSERT_TRUE(pc.boot().adapterFound);
+        if (std::string(c.preset) == "fixed") {
+            ASSERT_EQ(UnitState[0].lbaMode, 1);
+            ASSERT_EQ(UnitParameters[0].totalSectors, 131040u);
+        }
+        pc.drive().clearLogs();
+        uint32_t b = c.block;
+        sim::CommandResult r = pc.disk().command(
+            {0x2B, 0, uint8_t(b >> 24), uint8_t(b >> 16), uint8_t(b >> 8), uint8_t(b), 0, 0, 0, 0},
+            DataDirection::None, nullptr, 0);
+        EXPECT_TRUE(r.good()) << c.preset << " " << b << ": sense " << int(r.senseKey);
+        const std::vector<sim::CommandRecord>& log = pc.drive().commandLog();
+        ASSERT_EQ(log.size(), 1u) << c.preset << " " << b;
+        EXPECT_EQ(log[0].command, ATA_CMD_SEEK);
+        EXPECT_EQ(log[0].sectorNumber, c.sector) << c.preset << " " << b;
+        EXPECT_EQ(log[0].cylinderLow | log[0].cylinderHigh << 8, c.cylinder) << c.preset << " " << b;
+        EXPECT_EQ(log[0].driveHead, c.driveHead) << c.preset << " " << b;
+        EXPECT_EQ(log[0].status, 0x50) << c.preset << " " << b;
+        EXPECT_EQ(pc.drive().violations().total(), 0u);
+    }
+}
+
 TEST_F(ScsiOnPc, RemovableWithoutMediaStatus)
 {
     boot("syquest");

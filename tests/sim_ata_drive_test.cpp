@@ -546,6 +546,29 @@ TEST(SimAtaDrive, DeviceOneIsAbsent)
     EXPECT_EQ(h.drive.commandLog().size(), 0u);
 }
 
+// A drive that cannot translate accepts its own heads and sectors per
+// track and aborts any other geometry, addressing as before.
+TEST(SimAtaDrive, DriveThatCannotTranslateRefusesOtherGeometries)
+{
+    DriveConfig config = drivePreset("chs");
+    config.translatesGeometry = false;
+    Clock clock;
+    auto image = DiskImage::inMemory(980u * 10u * 17u);
+    AtaDrive drive(clock, config, image.get());
+    auto run = [&](uint8_t count, uint8_t dh) {
+        uint8_t file[] = {0, count, 0, 0, 0, dh, 0x91};
+        for (uint8_t r = 1; r <= 7; ++r) drive.writeRegister(r, file[r - 1]);
+        clock.advance(10 * kMillisecond);
+        return std::make_pair(drive.readRegister(7), drive.readRegister(1));
+    };
+    EXPECT_EQ(run(63, 0x0F), std::make_pair(uint8_t(0x51), kErrorAbrt));  // 16/63
+    EXPECT_EQ(run(17, 0x0F), std::make_pair(uint8_t(0x51), kErrorAbrt));  // 16/17
+    EXPECT_EQ(drive.logicalHeads(), 10);
+    EXPECT_EQ(drive.logicalSectors(), 17);
+    EXPECT_EQ(run(17, 0x09).first, 0x50);  // 10/17, its own
+    EXPECT_EQ(drive.logicalHeads(), 10);
+}
+
 TEST(SimAtaDrive, VerifyAndSeekCheckTheirAddresses)
 {
     Host h("fixed");
