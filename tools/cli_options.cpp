@@ -32,7 +32,7 @@ const char* usageText()
            "  --port ADDR               where the adapter is attached: 0x378, 0x3BC, 0x278\n"
            "  --host KIND               host port hardware (default epp):\n"
            "                            plain ps2 epp smc natsemi winbond pci window\n"
-           "                            chipset100 laptop\n"
+           "                            chipset100 laptop picmirror chipset22\n"
            "  --args STRING             the driver's argument string, as the registry gives it\n"
            "  --no-adapter              nothing on the parallel port cable\n"
            "  --trace FILE              record every port access with virtual time\n"
