@@ -33,6 +33,7 @@ struct MachineSwitchStateRecord {
     uint8_t LaptopOpenWorked;
     uint8_t LaptopRestored;
     uint8_t LatchAtAE;
+    uint8_t LaptopIdentity;  // 0 not looked at yet, 1 the laptop chipset, 2 something else
     uint16_t PowerRegSaved;
 };
 

@@ -31,7 +31,10 @@ bool CmosWindowPresent(void);
 bool CmosWindowPortIs(uint16_t port);
 void CmosWindowSwitchEpp(uint16_t port);
 
-// Laptop chipset primitives.
+// Laptop chipset primitives. LaptopChipsetIdentified reads only; LaptopOpen,
+// where selecting and restoring the chipset's port begin, writes nothing
+// until it is true.
+bool LaptopChipsetIdentified(void);
 bool PowerRegisterUnlock(void);
 bool PowerRegisterRelock(void);
 bool PowerRegisterProbe(void);

@@ -11,7 +11,10 @@
 
 #define CHIPSET_INDEX 0x100
 #define CHIPSET_DATA 0x101
+#define PIC_MASK_PORT 0x21
 #define POWER_REG 0x22
+#define POWER_REG_WRITE_ONLY 0x8180  // key bits 15 and 7, relock bit 8: read 0
+#define LAPTOP_POWER_CONTROL 0x705
 #define LAPTOP_CFG_INDEX 0x24
 #define LAPTOP_CFG_DATA 0x25
 #define LAPTOP_PORT_INDEX 0xAE
@@ -103,6 +106,36 @@ bool MachineExtendedSwitch(uint16_t port, uint8_t* kind)
 
 // ---- Laptop chipset -----------------------------------------------------
 
+#define LAPTOP_NOT_CHECKED 0
+#define LAPTOP_IDENTIFIED 1
+#define LAPTOP_ABSENT 2
+
+// Reads only. Other boards put other things at 0x22/0x23 that a write
+// there would damage: a mirror of the interrupt controller (a write to 0x23
+// changes its mask, one with bit 4 set to 0x22 re-initialises it) or a
+// chipset's own index/data pair. The laptop chipset's power register is a
+// steady 16-bit register, its high byte also readable at 0x23, whose key
+// and relock bits read 0; the interrupt controller's mask does not show
+// through at 0x23; and its power control register answers at 0x705. The
+// unidentified chipset's flipping status fails the first test, a mirror of
+// the interrupt controller the mask test. The answer is kept for the life
+// of the driver, so the ports are read once.
+bool LaptopChipsetIdentified(void)
+{
+    if (MachineSwitchState.LaptopIdentity == LAPTOP_NOT_CHECKED) {
+        MachineSwitchState.LaptopIdentity = LAPTOP_ABSENT;
+        uint16_t word = InPortWord(POWER_REG);
+        uint8_t high = InPortByte(POWER_REG + 1);
+        uint8_t low = InPortByte(POWER_REG);
+        if ((uint16_t)((high << 8) | low) != word) return false;
+        if (word & POWER_REG_WRITE_ONLY) return false;
+        if (InPortByte(PIC_MASK_PORT) == high) return false;
+        if (InPortByte(LAPTOP_POWER_CONTROL) == 0xFF) return false;
+        MachineSwitchState.LaptopIdentity = LAPTOP_IDENTIFIED;
+    }
+    return MachineSwitchState.LaptopIdentity == LAPTOP_IDENTIFIED;
+}
+
 bool PowerRegisterUnlock(void)
 {
     uint16_t value = InPortWord(POWER_REG);
@@ -167,9 +200,10 @@ static void LaptopConfigSetBits(uint8_t reg, uint8_t bits)
 
 bool LaptopOpen(void)
 {
+    if (!LaptopChipsetIdentified()) return false;
     if (!PowerRegisterProbe()) return false;
     LaptopLatchTest();
-    OutPortByte(0x705, 0x01);
+    OutPortByte(LAPTOP_POWER_CONTROL, 0x01);
     PowerRegisterClearBit1();
     LaptopUnlockReadSequence();
     LaptopConfigSetBits(0x61, 0x08);

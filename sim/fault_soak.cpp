@@ -176,9 +176,10 @@ const char* opName(Op op) { return op == Op::Read ? "READ(10)" : op == Op::Write
 // The read modes each machine can carry besides nibble and five-plus-three.
 bool hasBidirectional(const std::string& host)
 {
-    return host == "ps2" || host == "epp" || host == "smc" || host == "winbond" || host == "pci";
+    return host == "ps2" || host == "epp" || host == "smc" || host == "winbond" || host == "pci" ||
+           host == "picmirror";
 }
-bool hasEpp(const std::string& host) { return host != "plain" && host != "ps2"; }
+bool hasEpp(const std::string& host) { return host != "plain" && host != "ps2" && host != "chipset22"; }
 
 class Segment {
 public:

@@ -5,10 +5,10 @@
 //
 // The run is cut into segments. Each segment builds a new SimulatedPc: the
 // machine kinds are taken in turn (plain, ps2, epp, smc, natsemi, winbond,
-// pci, window, chipset100, laptop), the drive preset and image size are
-// drawn, and the argument string either lets the driver negotiate its modes
-// or forces a read/write mode pair the machine can carry (sometimes with
-// /da, /dm or /di). The pair the driver ends up using is recorded.
+// pci, window, chipset100, laptop, picmirror, chipset22), the drive preset
+// and image size are drawn, and the argument string either lets the driver
+// negotiate its modes or forces a read/write mode pair the machine can carry
+// (sometimes with /da, /dm or /di). The pair the driver ends up using is recorded.
 //
 // The disk's contents are generated: every block holds a pattern made from
 // (cartridge, block, stamp), stamp 0 being the contents at power-on. The

@@ -11,6 +11,7 @@
 #include "sim/disk_client.h"
 #include "sim/disk_image.h"
 #include "sim/drive_presets.h"
+#include "sim/indexed_chipset22.h"
 #include "sim/laptop_chipset.h"
 #include "sim/nimb_adapter.h"
 #include "sim/ns_pc873xx.h"
@@ -38,6 +39,9 @@ const std::vector<HostKindInfo> kHostKinds = {
     {"window", "port of the chipset configured through the register window at 0xF073"},
     {"chipset100", "port at 0x378 switched by the chipset register pair 0x100/0x101"},
     {"laptop", "port of a laptop chipset configured through 0x22-0x25 and 0xAE/0xAF"},
+    {"picmirror", "port with hardware EPP on a board whose interrupt controller also answers at "
+                  "0x22/0x23 and 0x2E/0x2F"},
+    {"chipset22", "standard parallel port on a board with an unidentified chipset at 0x22/0x23"},
 };
 
 ParallelPortConfig portConfigFor(const std::string& host, uint16_t base)
@@ -46,11 +50,11 @@ ParallelPortConfig portConfigFor(const std::string& host, uint16_t base)
     c.base = base;
     c.bidirectionalEnabled = false;
     c.eppEnabled = false;
-    if (host == "plain") {
+    if (host == "plain" || host == "chipset22") {
         c.kind = ParallelPortKind::Spp;
     } else if (host == "ps2") {
         c.kind = ParallelPortKind::Ps2;
-    } else if (host == "epp") {
+    } else if (host == "epp" || host == "picmirror") {
         c.kind = ParallelPortKind::Epp;
         c.bidirectionalEnabled = true;
         c.eppEnabled = true;
@@ -141,7 +145,10 @@ void SimulatedPc::buildHostHardware()
     ChipFault fault = config_.chipFault;
     auto rtc = std::make_unique<Rtc>();
     Rtc* rtcPtr = rtc.get();
-    chips_.push_back(std::make_unique<Pic>(&bus_));
+    // Partial address decoding: the controller answers at every even/odd
+    // pair of its range, 0x22/0x23 and 0x2E/0x2F among them.
+    bool picMirrors = h == "picmirror";
+    chips_.push_back(std::make_unique<Pic>(&bus_, picMirrors, picMirrors));
     if (h == "smc") {
         chips_.push_back(std::make_unique<SmcFdc37c665>(*port_, 0x3F0, 0x65, fault));
     } else if (h == "natsemi") {
@@ -159,6 +166,8 @@ void SimulatedPc::buildHostHardware()
         chips_.push_back(std::make_unique<LaptopChipset>(*port_, base, false, fault));
     } else if (h == "ps2") {
         chips_.push_back(std::make_unique<Ps2SystemBoard>(*port_, base, fault));
+    } else if (h == "chipset22") {
+        chips_.push_back(std::make_unique<IndexedChipset22>(fault));
     }
     chips_.push_back(std::move(rtc));
     // Chips first: the register-window chipset snoops the port's registers.

@@ -27,24 +27,65 @@ uint8_t Pic::read8(uint16_t port)
     }
 }
 
-void Pic::write8(uint16_t port, uint8_t value)
+void Pic::setMask(uint8_t value)
 {
-    switch (canonical(port)) {
-    case kCommandPort:
-        if (value & 0x10) noteViolation("initialisation command written");
+    uint8_t unmasking = static_cast<uint8_t>(kPowerOnMask & mask_ & ~value);
+    if (unmasking && bus_ && bus_->interruptsEnabled()) ++unmasked_;
+    mask_ = value;
+}
+
+uint8_t Pic::stepAfterIcw2() const
+{
+    if (!(icw1_ & 0x02)) return kAwaitIcw3;
+    return (icw1_ & 0x01) ? kAwaitIcw4 : kOperating;
+}
+
+void Pic::writeData(uint8_t value)
+{
+    switch (initStep_) {
+    case kAwaitIcw2:
+        icw2_ = static_cast<uint8_t>(value & 0xF8);
+        initStep_ = stepAfterIcw2();
         return;
-    case kMaskPort: {
-        noteWrite();
+    case kAwaitIcw3:
+        icw3_ = value;
+        initStep_ = (icw1_ & 0x01) ? kAwaitIcw4 : kOperating;
+        return;
+    case kAwaitIcw4:
+        icw4_ = value;
+        initStep_ = kOperating;
+        return;
+    default:
         ++maskWrites_;
-        uint8_t unmasking = static_cast<uint8_t>(kPowerOnMask & mask_ & ~value);
-        if (unmasking && bus_ && bus_->interruptsEnabled()) ++unmasked_;
-        mask_ = value;
+        setMask(value);
         return;
-    }
-    default: return;
     }
 }
 
-ChipModel::RegisterMap Pic::registers() const { return {{"IMR", mask_}}; }
+void Pic::write8(uint16_t port, uint8_t value)
+{
+    uint16_t target = canonical(port);
+    if (target == 0) return;
+    noteWrite();
+    if (target != port) ++mirrorWrites_;
+    if (target == kMaskPort) {
+        writeData(value);
+        return;
+    }
+    if (!(value & 0x10)) return;  // an operation command
+    // ICW1: the mask is cleared and the initialisation sequence begins.
+    noteViolation("initialisation command written");
+    ++initialisations_;
+    icw1_ = value;
+    if (!(value & 0x01)) icw4_ = 0x00;
+    setMask(0x00);
+    initStep_ = kAwaitIcw2;
+}
+
+ChipModel::RegisterMap Pic::registers() const
+{
+    return {{"IMR", mask_}, {"ICW1", icw1_}, {"ICW2", icw2_}, {"ICW3", icw3_},
+            {"ICW4", icw4_}, {"init-step", initStep_}};
+}
 
 }  // namespace sim

@@ -314,6 +314,103 @@ TEST(PicMirrors, MaskFlipsRunWithInterruptsOff)
     EXPECT_TRUE(rig.bus.interruptsEnabled());
 }
 
+// ---- What answers at 0x22/0x23 before the laptop chipset is switched ----
+
+enum class At22 { Laptop, PicMirror, PicMirrorIrq7Unmasked, Chipset22, Chipset22Steady, Nothing };
+
+struct At22Case {
+    At22 what;
+    bool register705;  // a board register answers at 0x705 as well
+    bool laptop;
+};
+
+// A register of some other card that answers at 0x705 (ISA cards that
+// decode ten address bits see 0x705 as 0x305).
+class Register705 : public sim::IoDevice {
+public:
+    std::string name() const override { return "register at 0x705"; }
+    bool decodes(uint16_t port) const override { return port == 0x705; }
+    uint8_t read8(uint16_t) override { return value; }
+    void write8(uint16_t, uint8_t v) override { value = v; }
+    uint8_t value = 0x00;
+};
+
+std::string At22Name(const ::testing::TestParamInfo<At22Case>& info)
+{
+    static const char* names[] = {"Laptop", "PicMirror", "PicMirrorIrq7Unmasked", "Chipset22",
+                                  "Chipset22Steady", "Nothing"};
+    return std::string(names[static_cast<int>(info.param.what)]) + (info.param.register705 ? "_And705" : "");
+}
+
+void PrintTo(const At22Case& c, std::ostream* os)
+{
+    *os << At22Name(::testing::TestParamInfo<At22Case>(c, 0));
+}
+
+class LaptopIdentity : public ::testing::TestWithParam<At22Case> {};
+
+// Reads alone decide, once; only the laptop chipset passes. With another
+// register at 0x705 each of the other tests has a board that only it
+// turns away.
+TEST_P(LaptopIdentity, ReadsOnlyAndOnlyTheLaptopChipsetPasses)
+{
+    const At22Case& c = GetParam();
+    AdapterRig rig;
+    bool mirror = c.what == At22::PicMirror || c.what == At22::PicMirrorIrq7Unmasked;
+    auto& pic = rig.addChip<sim::Pic>(&rig.bus, mirror, false);
+    if (c.what == At22::Laptop) rig.addChip<sim::LaptopChipset>(rig.port, 0x378);
+    if (c.what == At22::Chipset22) rig.addChip<sim::IndexedChipset22>(ChipFault::None);
+    if (c.what == At22::Chipset22Steady) rig.addChip<sim::IndexedChipset22>(ChipFault::WrongAnswer);
+    if (c.register705) rig.addChip<Register705>();
+    rig.start();
+    // A mask with line 7 enabled leaves no set bit where the power
+    // register's write-only bits are: only the mask comparison tells.
+    if (c.what == At22::PicMirrorIrq7Unmasked) rig.bus.out8(0x21, 0x38);
+    rig.bus.startRecording();
+    EXPECT_EQ(LaptopChipsetIdentified(), c.laptop);
+    for (const auto& a : rig.bus.recorded()) EXPECT_FALSE(a.write) << sim::formatAccess(a);
+    size_t accesses = rig.bus.recorded().size();
+    EXPECT_GT(accesses, 0u);
+    EXPECT_EQ(LaptopChipsetIdentified(), c.laptop);
+    EXPECT_EQ(rig.bus.recorded().size(), accesses);
+    EXPECT_EQ(pic.mirrorWrites(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, LaptopIdentity,
+    ::testing::Values(At22Case{At22::Laptop, false, true}, At22Case{At22::PicMirror, false, false},
+                      At22Case{At22::PicMirror, true, false},
+                      At22Case{At22::PicMirrorIrq7Unmasked, true, false},
+                      At22Case{At22::Chipset22, false, false}, At22Case{At22::Chipset22, true, false},
+                      At22Case{At22::Chipset22Steady, false, false}, At22Case{At22::Nothing, false, false},
+                      At22Case{At22::Nothing, true, false}),
+    At22Name);
+
+// The enhanced-mode switch on a board whose 0x22/0x23 are not the laptop
+// chipset: false, and not a single write to the laptop chipset's ports.
+TEST(LaptopIdentity, ExtendedSwitchWritesNothingWithoutTheChipset)
+{
+    for (At22 what : {At22::PicMirror, At22::Chipset22, At22::Nothing}) {
+        AdapterRig rig;
+        auto& pic = rig.addChip<sim::Pic>(&rig.bus, what == At22::PicMirror, false);
+        sim::ChipModel* chipset = nullptr;
+        if (what == At22::Chipset22) chipset = &rig.addChip<sim::IndexedChipset22>(ChipFault::None);
+        rig.start();
+        PortBase = 0x378;
+        rig.bus.startRecording();
+        uint8_t kind = HOST_PORT_PLAIN;
+        EXPECT_FALSE(MachineExtendedSwitch(0x378, &kind));
+        EXPECT_FALSE(LaptopChipsetRestore() && MachineSwitchState.LaptopOpenWorked);
+        for (const auto& a : rig.bus.recorded()) {
+            bool laptopPort = (a.port >= 0x22 && a.port <= 0x25) || a.port == 0x705 || a.port == 0xAE ||
+                              a.port == 0xAF || a.port == 0xFB || a.port == 0xF9;
+            EXPECT_FALSE(a.write && laptopPort) << sim::formatAccess(a);
+        }
+        EXPECT_FALSE(pic.registersChanged()) << ::testing::PrintToString(pic.changedRegisters());
+        if (chipset) EXPECT_EQ(chipset->writeCount(), 0u);
+    }
+}
+
 // ---- PS/2 board setup state ---------------------------------------------
 
 TEST(Ps2Board, SaveStateWithoutABoardLeavesSetupOff)

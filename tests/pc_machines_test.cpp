@@ -6,14 +6,17 @@
 // pair that does not.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "hostport/hostport.h"
 #include "link/link.h"
+#include "sim/indexed_chipset22.h"
 #include "sim/parallel_port.h"
 #include "sim/pic.h"
+#include "sim/ps2_system_board.h"
 #include "support/pc_e2e.h"
 
 namespace {
@@ -81,6 +84,12 @@ const MachineCase kMachines[] = {
     // negotiation never reaches there; imposed, it works.
     {"laptop", "", kNothing, 0, 4, 1, false, ""},
     {"laptop", "/da /r10 /w3", kLaptop, 1, 10, 3, false, "laptop chipset: 0x705 cfg61 cfgFA space02"},
+    // Neither 0x22/0x23 occupant is the laptop chipset: nothing to switch
+    // there, whatever the modes.
+    {"picmirror", "", kHardwareEpp, 3, 10, 3, true, ""},
+    {"picmirror", "/da /r10 /w3", kNothing, 1, 10, 3, true, ""},
+    {"chipset22", "", kNothing, 0, 4, 1, false, ""},
+    {"chipset22", "/r10 /w3", kNothing, 0, 4, 1, false, ""},
 };
 
 void PrintTo(const MachineCase& c, std::ostream* os) { *os << c.host << " '" << c.arguments << "'"; }
@@ -135,6 +144,85 @@ TEST(PcMachineProbes, PlainMachineKeepsPicAndRtc)
     }
     e2e::expectNoViolations(*pc);
 }
+
+// Machines where 0x22/0x23 are not the laptop chipset's power register: a
+// mirror of the interrupt controller, or the unidentified chipset. Every
+// path that could switch a laptop chipset runs on them (the chip EPP
+// preparation after the unidentified chipset was reported, the EPP
+// switch-over of imposed modes, the PS/2 port preparation on a board that
+// also has the PS/2 option register); after boot and a round trip of data
+// the controller and the chipset are as the driver found them.
+struct Port22Case {
+    const char* host;
+    const char* arguments;
+    bool ps2Board;   // a PS/2 system board on the machine as well
+    bool reaches22;  // the driver looks at 0x22 on this path
+};
+
+const Port22Case kPort22Cases[] = {
+    {"picmirror", "", false, false},
+    {"picmirror", "/da /r10 /w3", false, true},
+    {"picmirror", "", true, true},
+    {"chipset22", "", false, true},
+    {"chipset22", "/r10 /w3", false, true},
+    {"chipset22", "", true, true},
+};
+
+void PrintTo(const Port22Case& c, std::ostream* os)
+{
+    *os << c.host << " '" << c.arguments << "'" << (c.ps2Board ? " with a PS/2 board" : "");
+}
+
+class Port22Machine : public ::testing::TestWithParam<Port22Case> {};
+
+TEST_P(Port22Machine, InterruptControllerAndChipsetAsFound)
+{
+    const Port22Case& c = GetParam();
+    std::unique_ptr<sim::Ps2SystemBoard> board;  // outlives the machine whose bus holds it
+    auto pc = e2e::makePc(c.host, "fixed", 0x378, c.arguments);
+    if (c.ps2Board) {
+        board = std::make_unique<sim::Ps2SystemBoard>(pc->port(), 0x378);
+        pc->bus().attach(*board);
+    }
+    pc->boot();
+    ASSERT_TRUE(pc->report().adapterFound);
+    if (c.ps2Board) EXPECT_EQ(MachineSwitchState.Ps2PrepDone, 1);
+    e2e::expectRoundTrip(*pc, 3000, 40, 0x3D);
+    if (c.reaches22) EXPECT_GT(pc->bus().accessCount(0x22), 0u);
+
+    sim::Pic* pic = nullptr;
+    sim::IndexedChipset22* chipset = nullptr;
+    for (sim::ChipModel* chip : pc->hostChips()) {
+        if (!pic) pic = dynamic_cast<sim::Pic*>(chip);
+        if (!chipset) chipset = dynamic_cast<sim::IndexedChipset22*>(chip);
+    }
+    ASSERT_NE(pic, nullptr);
+    EXPECT_EQ(pic->mask(), sim::Pic::kPowerOnMask);
+    EXPECT_EQ(pic->vectorBase(), sim::Pic::kVectorBase);
+    EXPECT_FALSE(pic->initialising());
+    EXPECT_EQ(pic->initialisations(), 0u);
+    EXPECT_EQ(pic->mirrorWrites(), 0u);
+    EXPECT_EQ(pic->unmaskedWithInterruptsEnabled(), 0u);
+    EXPECT_FALSE(pic->registersChanged()) << ::testing::PrintToString(pic->changedRegisters());
+    if (std::string(c.host) == "chipset22") {
+        ASSERT_NE(chipset, nullptr);
+        EXPECT_EQ(chipset->writeCount(), 0u);
+        EXPECT_FALSE(chipset->registersChanged()) << ::testing::PrintToString(chipset->changedRegisters());
+    }
+    EXPECT_EQ(MachineSwitchState.LaptopOpenWorked, 0);
+    e2e::expectNoViolations(*pc);
+    if (board) EXPECT_EQ(board->violations(), 0u) << board->lastViolation();
+}
+
+std::string port22Name(const ::testing::TestParamInfo<Port22Case>& info)
+{
+    std::string name = info.param.host;
+    if (*info.param.arguments) name += "_forcedEpp";
+    if (info.param.ps2Board) name += "_ps2Board";
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, Port22Machine, ::testing::ValuesIn(kPort22Cases), port22Name);
 
 // A chip that answers halfway: the pair is a slower one that works, chosen
 // by negotiation on what the port really does.

@@ -137,6 +137,55 @@ TEST(Pic, MirrorsFollowTheMaskOnlyWhereWired)
     p.bus.out8(0x21, 0xA0);
     EXPECT_EQ(p.bus.in8(0x23), 0xFF);
     EXPECT_EQ(p.bus.in8(0x2F), 0xFF);
+    EXPECT_EQ(pic.mirrorWrites(), 0u);
+}
+
+// What a chipset's register sequence does when 0x22/0x23 are the
+// controller: the mask goes through the mirror, and a value with bit 4 set
+// at 0x22 starts an initialisation that clears the mask and swallows the
+// next writes to the data port as the vector base and cascade words.
+TEST(Pic, WritesThroughTheMirrorReachTheController)
+{
+    Machine m;
+    Pic pic(&m.bus, true, false);
+    m.bus.attach(pic);
+    m.bus.out8(0x22, 0x0A);  // an operation command (read select): nothing modelled changes
+    EXPECT_FALSE(pic.registersChanged());
+    EXPECT_EQ(pic.mirrorWrites(), 1u);
+
+    m.bus.out8(0x23, 0x00);
+    EXPECT_EQ(pic.mask(), 0x00);
+    EXPECT_EQ(pic.unmaskedWithInterruptsEnabled(), 1u);
+    m.bus.out8(0x23, Pic::kPowerOnMask);
+    EXPECT_FALSE(pic.registersChanged());
+
+    m.bus.out8(0x22, 0xB8);  // ICW1: cascaded, no ICW4
+    EXPECT_EQ(pic.initialisations(), 1u);
+    EXPECT_EQ(pic.violations(), 1u);
+    EXPECT_EQ(pic.mask(), 0x00);
+    EXPECT_TRUE(pic.initialising());
+    m.bus.out8(0x23, 0xB8);  // ICW2
+    EXPECT_EQ(pic.vectorBase(), 0xB8);
+    EXPECT_EQ(pic.mask(), 0x00);
+    m.bus.out8(0x23, 0xB8);  // ICW3, and the sequence is over
+    EXPECT_FALSE(pic.initialising());
+    EXPECT_EQ(pic.mask(), 0x00);
+    m.bus.out8(0x21, Pic::kPowerOnMask);
+    EXPECT_EQ(pic.mask(), Pic::kPowerOnMask);
+    EXPECT_EQ(pic.mirrorWrites(), 6u);
+    EXPECT_EQ(::testing::PrintToString(pic.changedRegisters()), "{ \"ICW1\", \"ICW2\", \"ICW3\", \"ICW4\" }");
+
+    // Single, with ICW4: no cascade word.
+    Machine s;
+    Pic single(&s.bus);
+    s.bus.attach(single);
+    s.bus.out8(0x20, 0x13);
+    s.bus.out8(0x21, 0x08);
+    EXPECT_TRUE(single.initialising());
+    s.bus.out8(0x21, 0x01);
+    EXPECT_FALSE(single.initialising());
+    EXPECT_EQ(single.mask(), 0x00);
+    EXPECT_EQ(single.mirrorWrites(), 0u);
 }
 
 // Register 2 bits 0-1 read 0, 0x4C stores, and index 0xFF is another register.

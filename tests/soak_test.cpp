@@ -19,7 +19,7 @@ TEST(FaultSoak, InjectedFaultsNeverCostDataOrHang)
     sim::SoakOptions options;
     options.requests = 1500;
     options.seed = 7;
-    options.segmentRequests = 75;  // every machine kind twice
+    options.segmentRequests = 60;  // every machine kind twice
     sim::SoakStats stats = sim::FaultSoak(options).run();
     SCOPED_TRACE(stats.detailText());
     EXPECT_EQ(stats.requests, 1500u);
