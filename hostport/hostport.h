@@ -52,6 +52,9 @@ bool ProbePciChip(uint16_t port);
 void NsSetPrinterMode(uint8_t bits);
 void NsRestore(uint16_t indexPort);
 bool PicAliasAt23(void);
+// Reads only: an index/data chipset, not a mirror of the interrupt
+// controller, answers at 0x22/0x23.
+bool UnidentifiedChipsetAt22(void);
 
 // EPP host selection.
 uint8_t SelectEppHost(void);

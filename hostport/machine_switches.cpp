@@ -240,8 +240,11 @@ bool LaptopChipsetRestore(void)
     return true;
 }
 
+// Also asked for by the fast-bus switch, whatever the machine: on a board
+// without the laptop chipset its ports are left alone.
 void LaptopChipsetBidir(void)
 {
+    if (!LaptopChipsetIdentified()) return;
     PowerRegisterClearBit1();
     LaptopUnlockReadSequence();
     LaptopConfigSetBits(0x61, 0x01);
@@ -384,9 +387,12 @@ void Ps2RestoreState(void)
 }
 
 // Chipset fast-bus bit: register 0x21 through the index/data pair at
-// 0x22/0x23, with the chipset's own strobe at 0xC2 in between.
+// 0x22/0x23, with the chipset's own strobe at 0xC2 in between. Only where
+// an index/data chipset answers there: through a mirror of the interrupt
+// controller the same writes would change its mask.
 void FastBusSwitch(void)
 {
+    if (!UnidentifiedChipsetAt22()) return;
     OutRecovered(0x22, 0x21);
     OutRecovered(0x23, 0x02);
     OutRecovered(0xC2, 0x22);

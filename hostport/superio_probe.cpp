@@ -363,7 +363,7 @@ bool PicAliasAt23(void)
 // Reads only: an index/data chipset at 0x22/0x23 answers differently to a
 // word read than to two byte reads, and is not a mirror of the interrupt
 // controller at 0x20/0x21.
-static bool UnidentifiedChipsetAt22(void)
+bool UnidentifiedChipsetAt22(void)
 {
     uint16_t word = InPortWord(0x22);
     uint8_t high = InPortByte(0x23);

@@ -29,19 +29,18 @@ namespace sim {
 namespace {
 
 const std::vector<HostKindInfo> kHostKinds = {
-    {"plain", "standard parallel port: output-only data lines, no EPP"},
-    {"ps2", "PS/2 system board port, bidirectional once switched through port 0x102"},
-    {"epp", "port with hardware EPP that works without any chip set-up"},
-    {"smc", "ECP port of an SMC FDC37C665GT Super I/O chip (configuration at 0x3F0)"},
-    {"natsemi", "port of a National Semiconductor PC873xx Super I/O chip (index 0x398)"},
-    {"winbond", "ECP port of a Winbond W83877F Super I/O chip (0x250-0x252)"},
-    {"pci", "ECP port of a PCI function (bus 0, device 2, function 0)"},
-    {"window", "port of the chipset configured through the register window at 0xF073"},
-    {"chipset100", "port at 0x378 switched by the chipset register pair 0x100/0x101"},
-    {"laptop", "port of a laptop chipset configured through 0x22-0x25 and 0xAE/0xAF"},
-    {"picmirror", "port with hardware EPP on a board whose interrupt controller also answers at "
-                  "0x22/0x23 and 0x2E/0x2F"},
-    {"chipset22", "standard parallel port on a board with an unidentified chipset at 0x22/0x23"},
+    {"plain", "standard port: output-only data lines, no EPP"},
+    {"ps2", "PS/2 board port, bidirectional once switched (0x102)"},
+    {"epp", "port with hardware EPP that needs no chip set-up"},
+    {"smc", "ECP port of an SMC FDC37C665GT (config at 0x3F0)"},
+    {"natsemi", "port of a National Semiconductor PC873xx (0x398)"},
+    {"winbond", "ECP port of a Winbond W83877F (0x250-0x252)"},
+    {"pci", "ECP port of a PCI function (bus 0, device 2)"},
+    {"window", "port of the chipset behind the window at 0xF073"},
+    {"chipset100", "port at 0x378 switched by chipset pair 0x100/0x101"},
+    {"laptop", "port of a laptop chipset (0x22-0x25, 0xAE/0xAF)"},
+    {"picmirror", "EPP port; interrupt controller mirrored at 0x22/0x23"},
+    {"chipset22", "standard port; unidentified chipset at 0x22/0x23"},
 };
 
 ParallelPortConfig portConfigFor(const std::string& host, uint16_t base)

@@ -166,6 +166,10 @@ const Port22Case kPort22Cases[] = {
     {"chipset22", "", false, true},
     {"chipset22", "/r10 /w3", false, true},
     {"chipset22", "", true, true},
+    // The fast-bus switch the user asked for: on a mirror of the interrupt
+    // controller there is no chipset to switch.
+    {"picmirror", "/fb /de", false, true},
+    {"picmirror", "/fb /r9 /w1", false, true},
 };
 
 void PrintTo(const Port22Case& c, std::ostream* os)
@@ -217,12 +221,39 @@ TEST_P(Port22Machine, InterruptControllerAndChipsetAsFound)
 std::string port22Name(const ::testing::TestParamInfo<Port22Case>& info)
 {
     std::string name = info.param.host;
-    if (*info.param.arguments) name += "_forcedEpp";
+    std::string arguments = info.param.arguments;
+    if (arguments.find("/fb") != std::string::npos) name += "_fastBus";
+    if (arguments.find("/de") != std::string::npos) name += "_noEppHost";
+    if (arguments.find("/r9") != std::string::npos) name += "_forcedBidirectional";
+    else if (!arguments.empty() && arguments.find("/r") != std::string::npos) name += "_forcedEpp";
     if (info.param.ps2Board) name += "_ps2Board";
     return name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, Port22Machine, ::testing::ValuesIn(kPort22Cases), port22Name);
+
+// The fast-bus switch the user asked for reaches the index/data chipset at
+// 0x22/0x23 it is meant for, and only it: register 0x21 gains bit 2 by the
+// three writes of the switch, and no laptop chipset sequence follows.
+TEST(FastBusSwitch, SetsTheChipsetBitAndNothingElse)
+{
+    auto pc = e2e::bootPc("chipset22", "fixed", 0x378, "/fb /de");
+    ASSERT_TRUE(pc->report().adapterFound);
+    e2e::expectRoundTrip(*pc, 500, 16, 0x5A);
+    sim::IndexedChipset22* chipset = nullptr;
+    sim::Pic* pic = nullptr;
+    for (sim::ChipModel* chip : pc->hostChips()) {
+        if (!chipset) chipset = dynamic_cast<sim::IndexedChipset22*>(chip);
+        if (!pic) pic = dynamic_cast<sim::Pic*>(chip);
+    }
+    ASSERT_NE(chipset, nullptr);
+    ASSERT_NE(pic, nullptr);
+    EXPECT_EQ(chipset->reg(0x21), 0x06);
+    EXPECT_EQ(chipset->writeCount(), 3u);
+    EXPECT_FALSE(pic->registersChanged()) << ::testing::PrintToString(pic->changedRegisters());
+    EXPECT_EQ(MachineSwitchState.LaptopOpenWorked, 0);
+    e2e::expectNoViolations(*pc);
+}
 
 // A chip that answers halfway: the pair is a slower one that works, chosen
 // by negotiation on what the port really does.
