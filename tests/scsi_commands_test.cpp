@@ -223,6 +223,34 @@ TEST_F(ScsiOnPc, RemovableWithoutMediaStatus)
     EXPECT_EQ(pc_->drive().ejectCount(), 1u);
 }
 
+// The ready test's probe read, on drives without media status notification,
+// takes the sector the drive offers before it writes the next command: ATA
+// leaves a command written while DRQ is set undefined (a drive may hang or
+// run the dropped read's count for the next command).
+TEST_F(ScsiOnPc, ReadyProbeTakesItsSectorBeforeTheNextCommand)
+{
+    for (const char* drive : {"syquest", "iota"}) {
+        SCOPED_TRACE(drive);
+        boot(drive);
+        pc_->disk().testUnitReady();  // may report the cartridge changed since power-on
+        pc_->drive().clearLogs();
+        EXPECT_TRUE(pc_->disk().testUnitReady().good());
+        const auto& log = pc_->drive().commandLog();
+        ASSERT_EQ(log.size(), 2u);
+        EXPECT_FALSE(log[0].cutShort);
+        EXPECT_EQ(log[0].sectorsMoved, 1u);
+        EXPECT_EQ(log[0].status, 0x50);
+        EXPECT_EQ(log[1].command, ATA_CMD_POST_BOOT);
+        EXPECT_EQ(pc_->drive().violations().total(), 0u);
+    }
+    // A media change still ends the ready test with UNIT ATTENTION.
+    pc_->drive().insertMedium(pc_->image());
+    sim::CommandResult tur = pc_->disk().testUnitReady();
+    EXPECT_TRUE(tur.checkCondition());
+    EXPECT_EQ(tur.senseKey, SENSE_UNIT_ATTENTION);
+    EXPECT_TRUE(pc_->disk().testUnitReady().good());
+}
+
 TEST_F(ScsiOnPc, MediaStatusDriveReportsProtectionAndMissingMedium)
 {
     boot("removable");
