@@ -220,6 +220,10 @@ void recoverDrive(void);
 // Removable media.
 bool mediaPrecheck(uint8_t unit);
 uint8_t getMediaStatus(uint8_t unit);
+// GET MEDIA STATUS, its media status bits in *media. False when the drive
+// gave no answer to judge by (the query ran out, or its registers were not
+// the drive's); senseKey then holds the query's own failure.
+bool queryMediaStatus(uint8_t unit, uint8_t* media);
 bool enableMediaStatus(uint8_t unit);
 bool rearmRemovable(uint8_t unit);
 bool acknowledgeMediaChange(uint8_t unit);

@@ -41,14 +41,11 @@ bool mediaPrecheck(uint8_t unit)
     selectDrive(TaskFile.driveHead);
     if (u->msnEnabled) {
         saveTaskFile();
-        CommandState.senseKey = SENSE_NONE;
-        uint8_t media = getMediaStatus(unit);
+        uint8_t media = 0;
+        bool answered = queryMediaStatus(unit, &media);
         restoreTaskFile();
-        // NOT READY with nothing from the error register: the query did not
-        // complete (the drive stayed busy, or never interrupted), so there
-        // are no media bits to judge by and the drive cannot take the command.
-        bool unanswered = CommandState.senseKey == SENSE_NOT_READY && media == 0;
-        if (!unanswered && CommandState.senseKey != SENSE_UNIT_ATTENTION) {
+        // Without an answer the drive cannot take the command either.
+        if (answered && CommandState.senseKey != SENSE_UNIT_ATTENTION) {
             uint8_t key = SENSE_NONE;
             if ((media & MEDIA_WP) && command == ATA_CMD_WRITE_SECTORS) key = SENSE_DATA_PROTECT;
             else if (media & MEDIA_MC) key = SENSE_UNIT_ATTENTION;
@@ -68,6 +65,18 @@ uint8_t getMediaStatus(uint8_t unit)
     TaskFile.command = ATA_CMD_GET_MEDIA_STATUS;
     executeUnitCommand(unit);
     return CommandState.mediaStatus;
+}
+
+bool queryMediaStatus(uint8_t unit, uint8_t* media)
+{
+    CommandState.senseKey = SENSE_NONE;
+    *media = getMediaStatus(unit);
+    // A failure with nothing from the error register: NOT READY when the
+    // query did not complete (the drive stayed busy, or never interrupted),
+    // HARDWARE ERROR when what was read at its end was not the drive's (the
+    // adapter gone). Either way there are no media bits to judge by.
+    uint8_t key = CommandState.senseKey;
+    return *media != 0 || (key != SENSE_NOT_READY && key != SENSE_HARDWARE_ERROR);
 }
 
 bool enableMediaStatus(uint8_t unit)

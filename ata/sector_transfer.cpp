@@ -74,7 +74,11 @@ static bool transferSectors(UnitExtension* request, const AddressCheck& check, u
     uint32_t whole = request->DataLength / ATA_SECTOR_SIZE;
     *sectors = (uint16_t)(whole > 0xFFFF ? 0xFFFF : whole);
     if (command != ATA_CMD_READ_SECTORS && command != ATA_CMD_WRITE_SECTORS) return true;
-    if (command == ATA_CMD_READ_SECTORS && request->TransferPointer == 0) return true;
+    if (command == ATA_CMD_READ_SECTORS && request->TransferPointer == 0) {
+        // Data not wanted is still taken from the drive: all it offers.
+        *sectors = TaskFile.sectorCount ? TaskFile.sectorCount : 256;
+        return true;
+    }
     if (request->TransferPointer == 0) {
         CommandState.senseKey = SENSE_NO_BUFFER;
         return false;
@@ -95,6 +99,23 @@ static bool transferSectors(UnitExtension* request, const AddressCheck& check, u
     }
     *sectors = (uint16_t)wanted;
     return true;
+}
+
+// Data a request does not want (the ready test's probe read) is read all
+// the same, a sector at a time, into this sector and thrown away: a data-in
+// command ends only when the host has read its data, and ATA leaves a
+// command written while the drive still offers data (DRQ) undefined.
+static uint8_t discardedSector[ATA_SECTOR_SIZE];
+
+static void readData(UnitExtension* request, uint16_t sectors)
+{
+    if (request->TransferPointer == 0) {
+        for (uint16_t i = 0; i < sectors; ++i) LinkReadBlock(discardedSector, ATA_SECTOR_SIZE);
+        return;
+    }
+    uint16_t bytes = (uint16_t)(sectors * ATA_SECTOR_SIZE);
+    LinkReadBlock(request->TransferPointer, bytes);
+    request->TransferPointer += bytes;
 }
 
 // Moves one DRQ block into the buffer. The data register is read only
@@ -123,9 +144,7 @@ static bool readBlock(UnitExtension* request)
     uint16_t n = TransferState.blockSectors < TransferState.sectorsLeft ? TransferState.blockSectors
                                                                         : TransferState.sectorsLeft;
     TransferState.sectorsLeft = (uint16_t)(TransferState.sectorsLeft - n);
-    uint16_t bytes = (uint16_t)(n * ATA_SECTOR_SIZE);
-    LinkReadBlock(request->TransferPointer, bytes);
-    request->TransferPointer += bytes;
+    readData(request, n);
     uint8_t status = (uint8_t)LinkReadRegister(ATA_REG_ALT_STATUS);
     if (status & (ATA_STATUS_BSY | ATA_STATUS_DRQ)) {
         if (TransferState.sectorsLeft == 0) TransferState.transferDone = 1;
@@ -186,7 +205,7 @@ static bool readBody(UnitExtension* request, uint16_t sectors)
             CommandState.senseKey = SENSE_NOT_READY;
             return false;
         }
-        if (request->TransferPointer == 0 || TransferState.sectorsLeft == 0) break;
+        if (TransferState.sectorsLeft == 0) break;
         if (!readBlock(request)) return false;
         if (TransferState.sectorsLeft == 0) break;
     }
@@ -360,7 +379,7 @@ static void continueRead(UnitExtension* request)
 {
     CommandState.senseKey = SENSE_NONE;
     for (;;) {
-        if (request->TransferPointer == 0 || TransferState.sectorsLeft == 0) {
+        if (TransferState.sectorsLeft == 0) {
             TransferState.transferDone = 1;
         } else if (!readBlock(request)) {
             // The busy wait ran out: the buffer is not filled.

@@ -199,6 +199,8 @@ private:
         add("data write without DRQ", now.dataWriteWithoutDrq, before.dataWriteWithoutDrq);
         add("register write while busy", now.registerWriteWhileBusy, before.registerWriteWhileBusy);
         add("command while busy", now.commandWhileBusy, before.commandWhileBusy);
+        add("register write during DRQ", now.registerWriteDuringDrq, before.registerWriteDuringDrq);
+        add("command during DRQ", now.commandDuringDrq, before.commandDuringDrq);
         add("interrupt disabled", now.interruptDisabled, before.interruptDisabled);
         return text;
     }

@@ -173,9 +173,15 @@ void ScsiMediumRemoval(UnitExtension* unit)
 }
 
 // Removable drive with media status notification: the status bits decide.
+// A query without an answer (the drive stuck busy, the adapter gone) keeps
+// its own failure: there are no bits to call the unit ready by.
 static void MediaStatusReady(uint8_t u)
 {
-    uint8_t media = getMediaStatus(u);
+    uint8_t media = 0;
+    if (!queryMediaStatus(u, &media)) {
+        if (CommandState.senseKey == SENSE_NOT_READY) UnitState[u].flags &= (uint8_t)~UNIT_READY;
+        return;
+    }
     CommandState.senseKey = SENSE_NONE;
     if (media & MEDIA_MC) CommandState.senseKey = SENSE_UNIT_ATTENTION;
     if (media & MEDIA_NM) {

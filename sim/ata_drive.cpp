@@ -330,6 +330,10 @@ void AtaDrive::writeRegister(uint8_t reg, uint8_t value)
         ++violations_.registerWriteWhileBusy;
         return;
     }
+    if (drqVisible()) {
+        ++violations_.registerWriteDuringDrq;
+        note("register " + std::to_string(reg) + " written during the data phase of " + hex(command_));
+    }
     if (faults_.registersDead) return;
     switch (reg) {
     case kAtaErrorFeatures: features_ = value; break;
@@ -441,6 +445,10 @@ void AtaDrive::startCommand(uint8_t op)
         ++violations_.commandWhileBusy;
         note("command " + hex(op) + " written while busy, ignored");
         return;
+    }
+    if (drqVisible()) {
+        ++violations_.commandDuringDrq;
+        note("command " + hex(op) + " written during the data phase of " + hex(command_));
     }
     if (faults_.registersDead) {
         if (op != 0xE1) {

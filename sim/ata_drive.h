@@ -38,8 +38,11 @@
 //   zero) and the command ended once it is read.
 //
 //   Data register accesses without DRQ are counted violations (reads return
-//   0xFFFF). Command-block writes during a DRQ phase are accepted; a command
-//   written during a data phase ends that phase (logged) and starts.
+//   0xFFFF). A host may write a command-block register (1-7) only while
+//   both BSY and DRQ are clear; device control may be written at any time.
+//   Writes during a DRQ phase are counted as violations but still taken: a
+//   register write lands in its latch, and a command written during a data
+//   phase ends that phase (logged) and starts.
 //
 //   Commands: 10 RECALIBRATE, 20/21, 30/31, 40/41 READ VERIFY, 70 SEEK, 91
 //   INITIALIZE DEVICE PARAMETERS (ABRT for 0 sectors, and on a drive that
@@ -167,11 +170,17 @@ struct ProtocolViolations {
     uint64_t dataWriteWithoutDrq = 0;
     uint64_t registerWriteWhileBusy = 0;  // registers 1-6
     uint64_t commandWhileBusy = 0;
+    uint64_t registerWriteDuringDrq = 0;  // registers 1-6 in a data phase
+    uint64_t commandDuringDrq = 0;        // a command written in a data phase
     uint64_t interruptDisabled = 0;       // device control written with nIEN
+    // Command-block writes the drive was not ready for (BSY or DRQ set).
+    uint64_t writesWhileBusyOrDrq() const
+    {
+        return registerWriteWhileBusy + commandWhileBusy + registerWriteDuringDrq + commandDuringDrq;
+    }
     uint64_t total() const
     {
-        return dataReadWithoutDrq + dataWriteWithoutDrq + registerWriteWhileBusy + commandWhileBusy +
-               interruptDisabled;
+        return dataReadWithoutDrq + dataWriteWithoutDrq + writesWhileBusyOrDrq() + interruptDisabled;
     }
 };
 
@@ -258,6 +267,7 @@ private:
     uint8_t statusValue();
     bool deviceOneSelected() const { return (driveHead_ & 0x10) != 0; }
     bool busyVisible() const;
+    bool drqVisible() const { return phase_ == Phase::DataIn || phase_ == Phase::DataOut; }
 
     void startCommand(uint8_t op);
     void executeCommand(uint8_t op);

@@ -55,6 +55,17 @@ uint64_t mix(uint64_t x)
     return x ^ (x >> 31);
 }
 
+// Faults in which the driver loses the drive in the middle of a command:
+// it stays busy past the driver's wait, its interrupts never arrive, the
+// port driver resets the bus or times the request out, or the adapter goes
+// away. The driver gives the request up; the drive may still be in that
+// command (busy, or offering or wanting data) when the next one comes.
+bool losesTheDrive(SoakFault fault)
+{
+    return fault == SoakFault::StuckBusy || fault == SoakFault::LostInterrupt || fault == SoakFault::BusReset ||
+           fault == SoakFault::TimeoutPath || fault == SoakFault::AdapterUnplugged;
+}
+
 void put32(uint8_t* p, uint32_t v)
 {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -243,6 +254,9 @@ private:
     uint64_t driveViolationsSeen_ = 0;
     uint64_t adapterViolationsSeen_ = 0;
     bool previousFaulted_ = false;
+    // A request lost the drive (see losesTheDrive) and none has succeeded
+    // since: the drive may still be in that request's command.
+    bool driveLost_ = false;
     bool changedBefore_ = false;  // a cartridge went in just before this request
     std::vector<FailedWrite> failedWrites_;
 
@@ -339,6 +353,11 @@ bool Segment::boot()
         finding("host violations at boot: " + pc_->host().violationText());
     }
     driveViolationsSeen_ = pc_->drive().violations().total();
+    if (driveViolationsSeen_) {
+        stats_.driveViolations += driveViolationsSeen_;
+        stats_.unexplainedDriveViolations += driveViolationsSeen_;
+        finding("drive protocol violations at start-up (host " + plan_.host + ", drive " + plan_.drive + ")");
+    }
     adapterViolationsSeen_ = pc_->adapter().violationCount();
     return true;
 }
@@ -772,6 +791,10 @@ void Segment::request()
     uint64_t dv = drive.violations().total();
     if (dv > driveViolationsSeen_) {
         stats_.driveViolations += dv - driveViolationsSeen_;
+        if (!driveLost_ && !losesTheDrive(fault)) {
+            stats_.unexplainedDriveViolations += dv - driveViolationsSeen_;
+            finding("drive protocol violation: " + where_);
+        }
         driveViolationsSeen_ = dv;
     }
     uint64_t av = pc_->adapter().violationCount();
@@ -892,6 +915,7 @@ void Segment::request()
     if (good && !failedWrites_.empty() && !(op == Op::Write && failedWrites_.back().stamp == stamp))
         settleFailedWrites();
 
+    driveLost_ = !good && (driveLost_ || losesTheDrive(fault));
     previousFaulted_ = fault != SoakFault::None;
     changedBefore_ = fault == SoakFault::MediumChanged || fault == SoakFault::MediumRemoved;
 }
@@ -964,7 +988,8 @@ std::string SoakStats::detailText() const
       << writes << ", verifies " << verifies << ", blocks moved " << blocksMoved << "\n";
     s << "  host violations " << hostViolations << ", failures without a reason " << unexplainedFailures << ", sense unavailable " << senseUnavailable
       << ", clean failures " << cleanFailures << ", follow-on failures " << followOnFailures
-      << ", drive protocol violations " << driveViolations << ", adapter violations " << adapterViolations
+      << ", drive protocol violations " << driveViolations << " (unexplained " << unexplainedDriveViolations
+      << "), adapter violations " << adapterViolations
       << "\n";
     s << "  virtual time " << virtualTime / kMillisecond << " ms, longest request "
       << longestRequest / kMillisecond << " ms\n";

@@ -51,7 +51,17 @@
 //     REQUEST SENSE answers carries a nonzero sense key (one whose REQUEST
 //     SENSE fails too, as with the adapter unplugged, is counted apart);
 //   - no request needs the host's time-out (a hang), and the host's
-//     violation list stays empty.
+//     violation list stays empty;
+//   - the drive sees no protocol violation (a register or command written
+//     while BSY or DRQ is set, data moved without DRQ, nIEN), at start-up
+//     or in a request, unless the driver had lost the drive just before:
+//     a request with a stuck drive, lost interrupts, a bus reset, the
+//     host's time-out or the adapter unplugged, and every request after it
+//     up to the next that succeeds. There the driver gave a command up
+//     without ending it on the drive (its wait ran out, or the adapter was
+//     gone), and the drive may still be busy with it, or offering or
+//     wanting its data, when the next command comes; those violations are
+//     counted apart.
 // At the end of each segment every block ever written (and a sample of the
 // others) is compared between image and shadow, on both cartridges.
 #ifndef SIM_FAULT_SOAK_H
@@ -125,6 +135,7 @@ struct SoakStats {
     uint64_t bootFailures = 0;
     uint64_t segments = 0;
     uint64_t driveViolations = 0;        // the drive model's protocol counters
+    uint64_t unexplainedDriveViolations = 0;  // of those, not after the drive was lost
     uint64_t adapterViolations = 0;      // the adapter model's
     Nanoseconds virtualTime = 0;
     Nanoseconds longestRequest = 0;
@@ -139,7 +150,7 @@ struct SoakStats {
     bool passed() const
     {
         return mismatches == 0 && hangs == 0 && hostViolations == 0 && unexplainedFailures == 0 &&
-               bootFailures == 0;
+               bootFailures == 0 && unexplainedDriveViolations == 0;
     }
     // "soak: requests N, faults injected N, failures reported N, mismatches N, hangs N"
     std::string summaryLine() const;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ata_rig.h"
+#include "scsi/dispatch.h"
 
 namespace {
 
@@ -192,6 +193,42 @@ TEST(StatusMappingRecovery, StickyMediaChangeIsBounded)
     EXPECT_EQ(CommandState.senseKey, SENSE_UNIT_ATTENTION);
     EXPECT_LE(device.commands.size(), 3u);
     EXPECT_EQ(std::memcmp(&TaskFile, &before, sizeof before), 0);
+}
+
+// GET MEDIA STATUS that ends in a status no drive shows (ERR with DRQ; the
+// same as the floating lines of an adapter gone) leaves no media bits to
+// judge by: neither the ready test nor the pre-check calls the unit ready.
+// A drive that answers with no condition is ready.
+TEST(MediaStatusQuery, WithoutTheDrivesAnswerTheUnitIsNotReady)
+{
+    ScriptedDevice device;
+    AtaRig rig;
+    rig.attach(device);
+    ASSERT_EQ(LinkAcquire(), LINK_OK);
+    UnitState[0].absent = 0;
+    UnitState[0].flags = UNIT_REMOVABLE | UNIT_RESPONDED | UNIT_READY;
+    UnitState[0].msnEnabled = 1;
+    device.perCommand[ATA_CMD_GET_MEDIA_STATUS] = {0x59, 0x00};
+
+    rig.request.Cdb[0] = 0x00;
+    rig.request.CdbLength = 6;
+    ScsiTestUnitReady(&rig.request);
+    EXPECT_EQ(CommandState.senseKey, SENSE_HARDWARE_ERROR);
+
+    TaskFile = TaskFileRecord();
+    TaskFile.command = ATA_CMD_READ_SECTORS;
+    TaskFile.driveHead = 0xE0;
+    device.commands.clear();
+    EXPECT_FALSE(mediaPrecheck(0));
+    EXPECT_EQ(CommandState.senseKey, SENSE_HARDWARE_ERROR);
+    EXPECT_EQ(device.commands, std::vector<uint8_t>{ATA_CMD_GET_MEDIA_STATUS});
+    EXPECT_EQ(TaskFile.command, ATA_CMD_READ_SECTORS);
+
+    device.perCommand[ATA_CMD_GET_MEDIA_STATUS] = {0x50, 0x00};
+    EXPECT_TRUE(mediaPrecheck(0));
+    ScsiTestUnitReady(&rig.request);
+    EXPECT_EQ(CommandState.senseKey, SENSE_NONE);
+    EXPECT_EQ(rig.adapter.violationCount(), 0u) << rig.adapter.lastViolation();
 }
 
 // A fixed drive rejects DOOR UNLOCK; the failed command's key is kept.

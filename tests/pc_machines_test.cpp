@@ -9,10 +9,12 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "hostport/hostport.h"
 #include "link/link.h"
+#include "sim/drive_presets.h"
 #include "sim/indexed_chipset22.h"
 #include "sim/parallel_port.h"
 #include "sim/pic.h"
@@ -299,5 +301,49 @@ std::string faultName(const ::testing::TestParamInfo<FaultCase>& info)
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, PcChipFault, ::testing::ValuesIn(kFaults), faultName);
+
+// Every machine kind with every drive: the class driver's start-up (which
+// tests the unit for readiness) and a round trip never write a task-file
+// register or a command while the drive is busy or offering data, which ATA
+// leaves undefined (a drive may ignore the write, hang, or take the count
+// of a dropped command for the next).
+using MachineDrive = std::tuple<std::string, std::string>;
+
+std::vector<std::string> hostKindNames()
+{
+    std::vector<std::string> names;
+    for (const sim::HostKindInfo& k : sim::hostKinds()) names.push_back(k.name);
+    return names;
+}
+
+class EveryMachine : public ::testing::TestWithParam<MachineDrive> {};
+
+TEST_P(EveryMachine, NeverWritesTheDriveWhileBusyOrOfferingData)
+{
+    const auto& [host, drive] = GetParam();
+    auto pc = e2e::bootPc(host, drive);
+    ASSERT_TRUE(pc->report().adapterFound);
+    sim::DiskInfo info = pc->disk().identify();
+    EXPECT_TRUE(info.ready.good()) << "sense key " << int(info.ready.senseKey);
+    ASSERT_TRUE(info.capacity.result.good());
+    EXPECT_TRUE(pc->disk().testUnitReady().good());
+    uint32_t middle = uint32_t(info.capacity.blocks() / 2);
+    e2e::expectRoundTrip(*pc, middle, 24, 0x3C);
+    EXPECT_TRUE(pc->disk().testUnitReady().good());
+    EXPECT_EQ(pc->drive().violations().writesWhileBusyOrDrq(), 0u) << e2e::driveWriteViolations(*pc);
+    for (const sim::CommandRecord& c : pc->drive().commandLog())
+        EXPECT_FALSE(c.cutShort) << sim::formatCommand(c);
+    e2e::expectNoViolations(*pc);
+}
+
+std::string machineDriveName(const ::testing::TestParamInfo<MachineDrive>& info)
+{
+    return std::get<0>(info.param) + "_" + std::get<1>(info.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(KindsAndDrives, EveryMachine,
+                         ::testing::Combine(::testing::ValuesIn(hostKindNames()),
+                                            ::testing::ValuesIn(sim::drivePresetNames())),
+                         machineDriveName);
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "ata/ata.h"
 #include "sim/ata_drive.h"
 #include "sim/disk_client.h"
+#include "sim/nimb_adapter.h"
 #include "support/miniport_pc.h"
 
 using miniport_test::Guarded;
@@ -298,6 +299,34 @@ TEST_F(ScsiOnPc, RemovableWithoutMediaStatus)
     EXPECT_EQ(pc_->drive().ejectCount(), 1u);
 }
 
+// The ready test's probe read, on drives without media status notification,
+// takes the sector the drive offers before it writes the next command: ATA
+// leaves a command written while DRQ is set undefined (a drive may hang or
+// run the dropped read's count for the next command).
+TEST_F(ScsiOnPc, ReadyProbeTakesItsSectorBeforeTheNextCommand)
+{
+    for (const char* drive : {"syquest", "iota"}) {
+        SCOPED_TRACE(drive);
+        boot(drive);
+        pc_->disk().testUnitReady();  // may report the cartridge changed since power-on
+        pc_->drive().clearLogs();
+        EXPECT_TRUE(pc_->disk().testUnitReady().good());
+        const auto& log = pc_->drive().commandLog();
+        ASSERT_EQ(log.size(), 2u);
+        EXPECT_FALSE(log[0].cutShort);
+        EXPECT_EQ(log[0].sectorsMoved, 1u);
+        EXPECT_EQ(log[0].status, 0x50);
+        EXPECT_EQ(log[1].command, ATA_CMD_POST_BOOT);
+        EXPECT_EQ(pc_->drive().violations().total(), 0u);
+    }
+    // A media change still ends the ready test with UNIT ATTENTION.
+    pc_->drive().insertMedium(pc_->image());
+    sim::CommandResult tur = pc_->disk().testUnitReady();
+    EXPECT_TRUE(tur.checkCondition());
+    EXPECT_EQ(tur.senseKey, SENSE_UNIT_ATTENTION);
+    EXPECT_TRUE(pc_->disk().testUnitReady().good());
+}
+
 TEST_F(ScsiOnPc, MediaStatusDriveReportsProtectionAndMissingMedium)
 {
     boot("removable");
@@ -310,6 +339,83 @@ TEST_F(ScsiOnPc, MediaStatusDriveReportsProtectionAndMissingMedium)
     sim::CommandResult tur = pc_->disk().testUnitReady();
     EXPECT_EQ(tur.senseKey, SENSE_NOT_READY);
     EXPECT_EQ(tur.asc, 0x3A);
+}
+
+// TEST UNIT READY on a drive with media status notification is decided by
+// GET MEDIA STATUS. A query the drive never answers (stuck busy, or the
+// adapter gone while it waits) has no media bits to judge by: the unit is
+// not ready, never GOOD.
+struct MediaStatusRig {
+    std::unique_ptr<sim::SimulatedPc> pc = miniport_test::makePc("removable");
+    MediaStatusRig()
+    {
+        pc->boot();
+        pc->disk().setTimeout(120 * sim::kSecond);
+        pc->disk().identify();
+        EXPECT_EQ(UnitState[0].msnEnabled, 1);
+        EXPECT_TRUE(pc->disk().testUnitReady().good());
+    }
+    sim::ExecuteResult testUnitReady()
+    {
+        return pc->host().execute(0, 0, {sim::scsiop::kTestUnitReady, 0, 0, 0, 0, 0}, DataDirection::None,
+                                  nullptr, 0, 120 * sim::kSecond);
+    }
+    uint8_t senseKey()
+    {
+        std::vector<uint8_t> sense;
+        EXPECT_TRUE(pc->disk().requestSense(sense).good());
+        return sense.size() > 2 ? sense[2] & 0x0F : 0xFF;
+    }
+};
+
+TEST(ScsiReadyTest, MediaStatusQueryOfAStuckDriveIsNotReady)
+{
+    MediaStatusRig rig;
+    rig.pc->drive().faults().stuckBusy = sim::StuckBusy::Always;
+    sim::ExecuteResult r = rig.testUnitReady();
+    ASSERT_TRUE(r.completed);
+    EXPECT_EQ(r.scsiStatus, SCSISTAT_CHECK_CONDITION);
+    EXPECT_EQ(rig.senseKey(), SENSE_NOT_READY);
+    EXPECT_EQ(UnitState[0].flags & UNIT_READY, 0);
+    EXPECT_EQ(rig.pc->drive().violations().commandWhileBusy, 0u);
+
+    rig.pc->drive().faults().stuckBusy = sim::StuckBusy::Never;
+    EXPECT_TRUE(rig.pc->disk().testUnitReady().good());
+}
+
+// The adapter unplugged at each point of the ready test until the drive has
+// finished its GET MEDIA STATUS (and plugged back once the test is over):
+// the driver cannot have had the answer, so the test fails.
+TEST(ScsiReadyTest, MediaStatusQueryThroughAnUnpluggedAdapterIsNeverGood)
+{
+    unsigned unanswered = 0;
+    for (uint64_t at = 1; at < 200; at += 2) {
+        SCOPED_TRACE(testing::Message() << "unplugged at access " << at);
+        MediaStatusRig rig;
+        sim::AtaDrive& drive = rig.pc->drive();
+        sim::IoBus& bus = rig.pc->bus();
+        size_t commands = drive.commandLog().size();
+        uint64_t start = bus.accessCount();
+        bool unplugged = false, beforeTheAnswer = false;
+        bus.setSink([&](const sim::IoAccess&) {
+            if (unplugged || bus.accessCount() - start < at) return;
+            unplugged = true;
+            beforeTheAnswer = drive.commandLog().size() == commands || !drive.commandLog().back().finished;
+            rig.pc->adapter().disconnect();
+        });
+        sim::ExecuteResult r = rig.testUnitReady();
+        bus.setSink(nullptr);
+        rig.pc->adapter().reconnect();
+        ASSERT_TRUE(r.completed);
+        if (!unplugged) break;  // past the end of the ready test
+        if (!beforeTheAnswer) continue;
+        ++unanswered;
+        EXPECT_NE(r.srbStatus & 0x3F, SRB_STATUS_SUCCESS);
+        if (r.scsiStatus == SCSISTAT_CHECK_CONDITION) EXPECT_NE(rig.senseKey(), SENSE_NONE);
+        EXPECT_TRUE(rig.pc->disk().testUnitReady().good()) << "the unit is ready again";
+        if (::testing::Test::HasFailure()) return;
+    }
+    EXPECT_GT(unanswered, 20u);
 }
 
 }  // namespace

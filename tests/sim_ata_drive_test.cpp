@@ -533,6 +533,43 @@ TEST(SimAtaDrive, ProtocolViolationsAndCutShortDataPhase)
     EXPECT_EQ(v.commandWhileBusy, 1u);
 }
 
+// ATA lets the host write a task-file register or a command only while BSY
+// and DRQ are both clear; device control, SRST included, at any time.
+TEST(SimAtaDrive, WritesDuringADataPhaseAreCounted)
+{
+    Host h("fixed");
+    auto& v = h.drive.violations();
+    h.lbaCommand(0x20, 10, 2);
+    ASSERT_TRUE(h.waitInterrupt());
+    EXPECT_EQ(h.rd(7) & (kStatusBsy | kStatusDrq), kStatusDrq);
+    h.wr(6, 0xE0);
+    EXPECT_EQ(v.registerWriteDuringDrq, 1u);
+    h.wr(8, 0x00);
+    EXPECT_EQ(v.total(), 1u);
+    h.readWords(512);
+    h.readData(1);
+    EXPECT_EQ(h.rd(7), 0x50);
+    h.wr(2, 1);  // the data phase is over
+    EXPECT_EQ(v.registerWriteDuringDrq, 1u);
+
+    h.lbaCommand(0x30, 20, 2);
+    ASSERT_TRUE(h.waitNotBusy());
+    ASSERT_TRUE(h.rd(7) & kStatusDrq);
+    h.wr(7, 0xE1);  // taken: the write's data phase ends, IDLE IMMEDIATE runs
+    EXPECT_EQ(v.commandDuringDrq, 1u);
+    EXPECT_EQ(v.commandWhileBusy, 0u);
+    EXPECT_TRUE(h.drive.commandLog()[h.drive.commandLog().size() - 2].cutShort);
+    ASSERT_TRUE(h.waitInterrupt());
+    EXPECT_EQ(h.rd(7), 0x50);
+
+    h.lbaCommand(0x20, 10, 1);
+    ASSERT_TRUE(h.waitInterrupt());
+    h.wr(8, kControlSrst);  // a reset may end a data phase at any time
+    h.wr(8, 0x00);
+    EXPECT_EQ(v.total(), 2u);
+    EXPECT_EQ(v.writesWhileBusyOrDrq(), 2u);
+}
+
 TEST(SimAtaDrive, DeviceOneIsAbsent)
 {
     Host h("fixed");

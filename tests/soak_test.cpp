@@ -28,6 +28,10 @@ TEST(FaultSoak, InjectedFaultsNeverCostDataOrHang)
     EXPECT_EQ(stats.hostViolations, 0u);
     EXPECT_EQ(stats.unexplainedFailures, 0u);
     EXPECT_EQ(stats.bootFailures, 0u);
+    // The drive is never written while busy or offering data, nor driven
+    // against its protocol otherwise, but where the driver had lost it.
+    EXPECT_EQ(stats.unexplainedDriveViolations, 0u);
+    EXPECT_TRUE(stats.passed());
     // The soak did something: faults of many kinds went in, and the driver
     // reported failures for them.
     EXPECT_GT(stats.faultsInjected, 200u);

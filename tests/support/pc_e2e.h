@@ -55,13 +55,23 @@ inline std::vector<uint8_t> blocks(uint32_t lba, uint32_t count, uint8_t seed)
     return data;
 }
 
+// The drive's log lines about writes it was not ready for, one a line.
+inline std::string driveWriteViolations(sim::SimulatedPc& pc)
+{
+    std::string text;
+    for (const std::string& e : pc.drive().eventLog())
+        if (e.find("during the data phase") != std::string::npos || e.find("while busy") != std::string::npos)
+            text += e + "\n";
+    return text;
+}
+
 // The host, the adapter, the drive and every host chip model saw only
 // sequences they accept.
 inline void expectNoViolations(sim::SimulatedPc& pc)
 {
     EXPECT_TRUE(pc.host().violations().empty()) << pc.host().violationText();
     EXPECT_EQ(pc.adapter().violationCount(), 0u) << pc.adapter().lastViolation();
-    EXPECT_EQ(pc.drive().violations().total(), 0u);
+    EXPECT_EQ(pc.drive().violations().total(), 0u) << driveWriteViolations(pc);
     for (sim::ChipModel* chip : pc.hostChips())
         EXPECT_EQ(chip->violations(), 0u) << chip->name() << ": " << chip->lastViolation();
 }
