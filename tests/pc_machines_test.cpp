@@ -179,6 +179,15 @@ void PrintTo(const Port22Case& c, std::ostream* os)
     *os << c.host << " '" << c.arguments << "'" << (c.ps2Board ? " with a PS/2 board" : "");
 }
 
+// The machine's first host chip of the given model, or nullptr.
+template <typename Chip>
+Chip* hostChip(sim::SimulatedPc& pc)
+{
+    for (sim::ChipModel* chip : pc.hostChips())
+        if (auto* found = dynamic_cast<Chip*>(chip)) return found;
+    return nullptr;
+}
+
 class Port22Machine : public ::testing::TestWithParam<Port22Case> {};
 
 TEST_P(Port22Machine, InterruptControllerAndChipsetAsFound)
@@ -196,12 +205,8 @@ TEST_P(Port22Machine, InterruptControllerAndChipsetAsFound)
     e2e::expectRoundTrip(*pc, 3000, 40, 0x3D);
     if (c.reaches22) EXPECT_GT(pc->bus().accessCount(0x22), 0u);
 
-    sim::Pic* pic = nullptr;
-    sim::IndexedChipset22* chipset = nullptr;
-    for (sim::ChipModel* chip : pc->hostChips()) {
-        if (!pic) pic = dynamic_cast<sim::Pic*>(chip);
-        if (!chipset) chipset = dynamic_cast<sim::IndexedChipset22*>(chip);
-    }
+    auto* pic = hostChip<sim::Pic>(*pc);
+    auto* chipset = hostChip<sim::IndexedChipset22>(*pc);
     ASSERT_NE(pic, nullptr);
     EXPECT_EQ(pic->mask(), sim::Pic::kPowerOnMask);
     EXPECT_EQ(pic->vectorBase(), sim::Pic::kVectorBase);
@@ -242,12 +247,8 @@ TEST(FastBusSwitch, SetsTheChipsetBitAndNothingElse)
     auto pc = e2e::bootPc("chipset22", "fixed", 0x378, "/fb /de");
     ASSERT_TRUE(pc->report().adapterFound);
     e2e::expectRoundTrip(*pc, 500, 16, 0x5A);
-    sim::IndexedChipset22* chipset = nullptr;
-    sim::Pic* pic = nullptr;
-    for (sim::ChipModel* chip : pc->hostChips()) {
-        if (!chipset) chipset = dynamic_cast<sim::IndexedChipset22*>(chip);
-        if (!pic) pic = dynamic_cast<sim::Pic*>(chip);
-    }
+    auto* chipset = hostChip<sim::IndexedChipset22>(*pc);
+    auto* pic = hostChip<sim::Pic>(*pc);
     ASSERT_NE(chipset, nullptr);
     ASSERT_NE(pic, nullptr);
     EXPECT_EQ(chipset->reg(0x21), 0x06);
