@@ -72,6 +72,12 @@ struct UnitExtension;
 #define PORT_EPP_DATA 4
 #define PORT_ECR 0x402
 
+// ECR values (mode in bits 7-5): PS/2 byte mode, EPP mode, and the standard
+// mode the link leaves a Winbond chip's port in at release.
+#define ECR_PS2_MODE 0x34
+#define ECR_EPP_MODE 0x84
+#define ECR_SPP_MODE 0x14
+
 struct LinkStateRecord {
     uint8_t Acquired;
     uint8_t InterruptWait;
