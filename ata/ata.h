@@ -83,6 +83,15 @@ struct UnitExtension;
 #define UNIT_REMOVABLE 0x80
 
 #define ATA_UNITS 2
+
+// Drive/head values: the unit in bit 4, bits 7 and 5 set, bit 6 for LBA.
+#define ATA_SELECT_UNIT0 0xA0
+#define ATA_SELECT_UNIT1 0xB0
+#define ATA_SELECT_LBA0 0xE0
+#define ATA_SELECT_LBA1 0xF0
+
+// The drive select value of a unit: head 0, cylinder/head/sector form.
+inline uint8_t unitSelect(uint8_t unit) { return unit ? ATA_SELECT_UNIT1 : ATA_SELECT_UNIT0; }
 #define ATA_SECTOR_SIZE 512
 #define MODEL_LENGTH 18
 

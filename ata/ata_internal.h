@@ -8,19 +8,12 @@
 
 struct UnitExtension;
 
-#define ATA_SELECT_UNIT0 0xA0
-#define ATA_SELECT_UNIT1 0xB0
-#define ATA_SELECT_LBA0 0xE0
-#define ATA_SELECT_LBA1 0xF0
 #define ATA_BUSY_TICKS 30000
 #define ATA_DRQ_POLLS 55
 #define ATA_INTERRUPT_POLLS 15000
 #define ATA_LOST_INTERRUPT_POLLS 100
 #define ATA_RESET_TICKS 60
 #define ATA_MAX_COUNT 255  // the sector count register holds one byte
-
-// Drive/head select value for a unit (head 0, CHS form).
-inline uint8_t unitSelect(uint8_t unit) { return unit ? ATA_SELECT_UNIT1 : ATA_SELECT_UNIT0; }
 
 // The block range that loadBlockAddress decoded from the request's CDB,
 // kept with the registers it composed so that the data and verify paths

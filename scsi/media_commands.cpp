@@ -145,7 +145,7 @@ static void PrepareUnitCommand(uint8_t u, uint8_t command)
     TaskFile.sectorNumber = 0;
     TaskFile.cylinderLow = 0;
     TaskFile.cylinderHigh = 0;
-    TaskFile.driveHead = DriveSelectValue(u);
+    TaskFile.driveHead = unitSelect(u);
     TaskFile.command = command;
 }
 
@@ -215,7 +215,7 @@ static bool ProbeRead(UnitExtension* unit, uint8_t u)
 void ScsiTestUnitReady(UnitExtension* unit)
 {
     uint8_t u = RequestUnit(unit);
-    TaskFile.driveHead = DriveSelectValue(u);
+    TaskFile.driveHead = unitSelect(u);
     selectDrive(TaskFile.driveHead);
     CommandState.controlByte = getControlByte(u);
 
