@@ -118,6 +118,15 @@ static void readData(UnitExtension* request, uint16_t sectors)
     request->TransferPointer += bytes;
 }
 
+// Takes the next DRQ block off the sectors left; returns its sectors.
+static uint16_t takeNextBlock(void)
+{
+    uint16_t n = TransferState.blockSectors < TransferState.sectorsLeft ? TransferState.blockSectors
+                                                                        : TransferState.sectorsLeft;
+    TransferState.sectorsLeft = (uint16_t)(TransferState.sectorsLeft - n);
+    return n;
+}
+
 // Moves one DRQ block into the buffer. The data register is read only
 // while the drive offers data: a drive that ends the command with an error
 // (ERR, no DRQ) leaves the buffer untouched and the error to the check.
@@ -141,9 +150,7 @@ static bool readBlock(UnitExtension* request)
         CommandState.senseKey = SENSE_NOT_READY;
         return false;
     }
-    uint16_t n = TransferState.blockSectors < TransferState.sectorsLeft ? TransferState.blockSectors
-                                                                        : TransferState.sectorsLeft;
-    TransferState.sectorsLeft = (uint16_t)(TransferState.sectorsLeft - n);
+    uint16_t n = takeNextBlock();
     readData(request, n);
     uint8_t status = (uint8_t)LinkReadRegister(ATA_REG_ALT_STATUS);
     if (status & (ATA_STATUS_BSY | ATA_STATUS_DRQ)) {
@@ -214,6 +221,36 @@ static bool readBody(UnitExtension* request, uint16_t sectors)
     return true;
 }
 
+// A read or write that deferred stays open after the dispatcher returns.
+static void markIfDeferred(UnitExtension* request)
+{
+    if (TransferState.deferred & 1) request->WorkFlags |= WORK_STILL_RUNNING;
+}
+
+// A polled multiple-mode read that the drive aborted, with ABRT alone in its
+// error register: the drive may have forgotten its block size.
+static bool multipleReadAborted(void)
+{
+    return !(TransferState.deferred & 1) && CommandState.lastError == ATA_ERROR_ABRT &&
+           TaskFile.command == ATA_CMD_READ_SECTORS && TransferState.blockSectors > 1;
+}
+
+// Re-arms a removable drive and gives the drive its block size again, the
+// read's task file kept. When the drive refuses, the read's key stands.
+static bool rearmMultiple(uint8_t unit)
+{
+    uint8_t readKey = CommandState.senseKey;
+    saveTaskFile();
+    rearmRemovable(unit);
+    bool rearmed = setMultipleMode(TransferState.blockSectors, unit);
+    restoreTaskFile();
+    if (!rearmed) CommandState.senseKey = readKey;
+    return rearmed;
+}
+
+// A read runs once, and once more after a multiple-mode read the drive
+// aborted, if the drive takes its block size again: each run passes the
+// removable-media pre-check first.
 bool readSectors(UnitExtension* request)
 {
     uint8_t unit = requestUnit(request);
@@ -222,36 +259,18 @@ bool readSectors(UnitExtension* request)
     TransferState.deferred &= (uint8_t)~1;
     uint8_t* start = request->TransferPointer;
     AddressCheck check = checkAddress(request);
-    bool retryAllowed = true;
-    bool checked = false;
     uint16_t sectors = 0;
-    for (;;) {
-        bool ran = false;
-        if (mediaPrecheck(unit)) {
-            if (!checked && !transferSectors(request, check, &sectors)) break;
-            checked = true;
-            ran = true;
-            readBody(request, sectors);
-            if (TransferState.deferred & 1) request->WorkFlags |= WORK_STILL_RUNNING;
-        }
-        // One retry, for a multiple-mode read that the drive aborted (it may
-        // have forgotten its block size); polled only, and on the read's own
-        // error register.
-        if (!retryAllowed || !ran || (TransferState.deferred & 1) || CommandState.lastError != ATA_ERROR_ABRT ||
-            TaskFile.command != ATA_CMD_READ_SECTORS || TransferState.blockSectors <= 1)
-            break;
-        uint8_t readKey = CommandState.senseKey;
-        saveTaskFile();
-        rearmRemovable(unit);
-        bool rearmed = setMultipleMode(TransferState.blockSectors, unit);
-        restoreTaskFile();
-        if (!rearmed) {
-            CommandState.senseKey = readKey;
-            break;
-        }
-        retryAllowed = false;
+    if (!mediaPrecheck(unit) || !transferSectors(request, check, &sectors))
+        return CommandState.senseKey == SENSE_NONE;
+    readBody(request, sectors);
+    markIfDeferred(request);
+    if (multipleReadAborted() && rearmMultiple(unit)) {
         request->TransferPointer = start;
         TransferState.transferDone = 0;
+        if (mediaPrecheck(unit)) {
+            readBody(request, sectors);
+            markIfDeferred(request);
+        }
     }
     return CommandState.senseKey == SENSE_NONE;
 }
@@ -286,9 +305,7 @@ static bool writeBlock(UnitExtension* request)
     }
     LinkReadRegister(ATA_REG_STATUS);
     LinkInterruptAck();
-    uint16_t n = TransferState.blockSectors < TransferState.sectorsLeft ? TransferState.blockSectors
-                                                                        : TransferState.sectorsLeft;
-    TransferState.sectorsLeft = (uint16_t)(TransferState.sectorsLeft - n);
+    uint16_t n = takeNextBlock();
     uint16_t bytes = (uint16_t)(n * ATA_SECTOR_SIZE);
     LinkWriteBlock(request->TransferPointer, bytes);
     request->TransferPointer += bytes;
@@ -340,7 +357,7 @@ bool writeSectors(UnitExtension* request)
         uint16_t sectors = 0;
         if (transferSectors(request, check, &sectors)) {
             writeBody(request, sectors);
-            if (TransferState.deferred & 1) request->WorkFlags |= WORK_STILL_RUNNING;
+            markIfDeferred(request);
         }
     }
     return CommandState.senseKey == SENSE_NONE;
