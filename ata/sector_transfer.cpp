@@ -6,8 +6,6 @@
 #include "link/link.h"
 #include "miniport/parameters.h"
 #include "miniport/request.h"
-#include "platform/port_io.h"
-#include "scsi/dispatch.h"
 
 static uint8_t requestUnit(UnitExtension* request) { return request->TargetId & 1; }
 
@@ -363,18 +361,14 @@ bool writeSectors(UnitExtension* request)
     return CommandState.senseKey == SENSE_NONE;
 }
 
+// Ends a deferred command: no more interrupt wait or timer polls; the
+// miniport then completes the request.
 static void finishDeferred(UnitExtension* request)
 {
     LinkEndInterruptWait();
     DeferUntilInterrupt(0);
     TransferState.deferPending = 0;
-    AdapterFlags[0] &= (uint8_t)~WAIT_FOR_DRIVE;
-    SetRequestStatus(request);
-    LinkRelease();
-    CompleteUnitRequest(request);
-    if (DriverParameters.EchoModes)
-        OutPortByte(PortBase, (uint8_t)(DriverParameters.ReadMode * 16 + DriverParameters.WriteMode));
-    ReadyForNextRequest(request);
+    CompleteDeferredRequest(request);
 }
 
 // Waits for the next block inside a continuation. Returns true when the

@@ -123,6 +123,10 @@ bool AdapterIdCheck(void);
 bool RawIdProbe(uint16_t port);
 // The mode-independent handshake read of adapter register 0x82 on port.
 uint8_t RawIdRead(uint16_t port);
+// Leaves the mode byte, ReadMode × 16 + WriteMode, on the data lines of the
+// port at PortBase: the request path does so after starting a request and
+// after each timer poll.
+void WriteModeByte(void);
 
 // Register access.
 uint32_t LinkReadRegister(uint32_t reg);

@@ -205,6 +205,11 @@ uint32_t LinkInterruptPending(void)
     return signalled ? LINK_OK : LINK_NO_INTERRUPT;
 }
 
+void WriteModeByte(void)
+{
+    OutPortByte(PortBase, (uint8_t)(DriverParameters.ReadMode * 16 + DriverParameters.WriteMode));
+}
+
 uint32_t LinkProbeAdapter(uint32_t* probeRecord)
 {
     if (!InitAdapterOnPorts((uint16_t)probeRecord[0])) return LINK_NO_ADAPTER;

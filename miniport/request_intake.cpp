@@ -4,14 +4,7 @@
 #include "link/link.h"
 #include "miniport/parameters.h"
 #include "miniport/request.h"
-#include "platform/port_io.h"
 #include "scsi/dispatch.h"
-
-// The mode byte left on the data lines after each started request.
-static void WriteModeByte(void)
-{
-    OutPortByte(PortBase, (uint8_t)(DriverParameters.ReadMode * 16 + DriverParameters.WriteMode));
-}
 
 // Hands an SRB that is not taken into execution straight back.
 static void RefuseRequest(AdapterExtension* adapter, SCSI_REQUEST_BLOCK* srb, uint8_t srbStatus)
@@ -168,6 +161,16 @@ void ExecuteRequest(UnitExtension* unit)
     LinkRelease();
     DeferUntilInterrupt(0);
     CompleteUnitRequest(unit);
+}
+
+void CompleteDeferredRequest(UnitExtension* unit)
+{
+    AdapterFlags[0] &= (uint8_t)~WAIT_FOR_DRIVE;
+    SetRequestStatus(unit);
+    LinkRelease();
+    CompleteUnitRequest(unit);
+    if (DriverParameters.EchoModes) WriteModeByte();
+    ReadyForNextRequest(unit);
 }
 
 // SRB status by host status; the first row that matches decides.
