@@ -135,7 +135,7 @@ bool identifyDevice(UnitExtension* request)
     request->DataLength = sizeof IdentifyBuffer;
     request->DataBuffer = IdentifyBuffer;
     request->TransferPointer = IdentifyBuffer;
-    return readSectors(request);
+    return readSectors(request, sizeof IdentifyBuffer / ATA_SECTOR_SIZE, true);
 }
 
 bool setUpDrive(UnitExtension* request)

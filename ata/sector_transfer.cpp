@@ -46,56 +46,23 @@ void deferTransfer(void)
     DeferUntilInterrupt(LinkRelease);
 }
 
-// The verdict on the block range that loadBlockAddress decoded for this
-// request, taken once per command.
-struct AddressCheck {
-    bool composed;
-    uint8_t key;
-};
-
-static AddressCheck checkAddress(UnitExtension* request)
+// The data phase moves sectors × 512 bytes through the request's buffer:
+// none may be shorter, whether the request's data length or its SRB says
+// so, and a write needs one. A read without one takes what the drive offers
+// and throws it away. Checked before anything is sent; false with senseKey
+// set when the command is not to be sent.
+static bool bufferHolds(UnitExtension* request, uint16_t sectors)
 {
-    AddressCheck check;
-    check.key = takeBlockAddressCheck(request, &check.composed);
-    return check;
-}
-
-// Decides, before anything is sent, how many sectors a data command moves.
-// A read or write may move only what its own count register asks for and
-// never more than the request's data length and buffer hold; an address the
-// task file cannot carry, or beyond the capacity, is refused. Returns false
-// with senseKey set when the command is not to be sent (senseKey 0: there
-// is nothing to move).
-static bool transferSectors(UnitExtension* request, const AddressCheck& check, uint16_t* sectors)
-{
-    uint8_t command = TaskFile.command;
-    uint32_t whole = request->DataLength / ATA_SECTOR_SIZE;
-    *sectors = (uint16_t)(whole > 0xFFFF ? 0xFFFF : whole);
-    if (command != ATA_CMD_READ_SECTORS && command != ATA_CMD_WRITE_SECTORS) return true;
-    if (command == ATA_CMD_READ_SECTORS && request->TransferPointer == 0) {
-        // Data not wanted is still taken from the drive: all it offers.
-        *sectors = TaskFile.sectorCount ? TaskFile.sectorCount : 256;
-        return true;
-    }
     if (request->TransferPointer == 0) {
+        if (TaskFile.command != ATA_CMD_WRITE_SECTORS) return true;
         CommandState.senseKey = SENSE_NO_BUFFER;
         return false;
     }
-    if (check.key != SENSE_NONE) {
-        CommandState.senseKey = check.key;
-        return false;
-    }
-    if (check.composed && BlockAddress.count == 0) {
-        CommandState.senseKey = SENSE_NONE;
-        return false;
-    }
-    uint32_t wanted = TaskFile.sectorCount ? TaskFile.sectorCount : 256;
-    uint32_t bytes = wanted * ATA_SECTOR_SIZE;
+    uint32_t bytes = (uint32_t)sectors * ATA_SECTOR_SIZE;
     if (request->DataLength < bytes || (request->Srb && request->Srb->DataTransferLength < bytes)) {
         CommandState.senseKey = SENSE_ILLEGAL_REQUEST;
         return false;
     }
-    *sectors = (uint16_t)wanted;
     return true;
 }
 
@@ -198,7 +165,7 @@ static bool beginDataCommand(uint8_t unit, uint8_t base, uint8_t multiple)
     return true;
 }
 
-static bool readBody(UnitExtension* request, uint16_t sectors)
+static bool readBody(UnitExtension* request, uint16_t sectors, bool polled)
 {
     uint8_t unit = requestUnit(request);
     if (!beginDataCommand(unit, ATA_CMD_READ_SECTORS, ATA_CMD_READ_MULTIPLE)) return false;
@@ -206,7 +173,7 @@ static bool readBody(UnitExtension* request, uint16_t sectors)
     for (;;) {
         uint8_t status = (uint8_t)LinkReadRegister(ATA_REG_ALT_STATUS);
         bool ready = !(status & ATA_STATUS_BSY) && (status & ATA_STATUS_DSC) && (status & ATA_STATUS_DRQ);
-        if (!ready && !waitDriveInterrupt()) {
+        if (!ready && !waitDriveInterrupt(polled)) {
             CommandState.senseKey = SENSE_NOT_READY;
             return false;
         }
@@ -249,24 +216,21 @@ static bool rearmMultiple(uint8_t unit)
 // A read runs once, and once more after a multiple-mode read the drive
 // aborted, if the drive takes its block size again: each run passes the
 // removable-media pre-check first.
-bool readSectors(UnitExtension* request)
+bool readSectors(UnitExtension* request, uint16_t sectors, bool polled)
 {
     uint8_t unit = requestUnit(request);
     TransferState.transferDone = 0;
     CommandState.lastError = 0;
     TransferState.deferred &= (uint8_t)~1;
     uint8_t* start = request->TransferPointer;
-    AddressCheck check = checkAddress(request);
-    uint16_t sectors = 0;
-    if (!mediaPrecheck(unit) || !transferSectors(request, check, &sectors))
-        return CommandState.senseKey == SENSE_NONE;
-    readBody(request, sectors);
+    if (!mediaPrecheck(unit) || !bufferHolds(request, sectors)) return CommandState.senseKey == SENSE_NONE;
+    readBody(request, sectors, polled);
     markIfDeferred(request);
     if (multipleReadAborted() && rearmMultiple(unit)) {
         request->TransferPointer = start;
         TransferState.transferDone = 0;
         if (mediaPrecheck(unit)) {
-            readBody(request, sectors);
+            readBody(request, sectors, polled);
             markIfDeferred(request);
         }
     }
@@ -291,7 +255,7 @@ static bool writeFailed(void)
     return false;
 }
 
-static bool writeBlock(UnitExtension* request)
+static bool writeBlock(UnitExtension* request, bool polled)
 {
     uint8_t unit = requestUnit(request);
     if (!waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS) || CommandState.senseKey != SENSE_NONE) return writeFailed();
@@ -307,10 +271,9 @@ static bool writeBlock(UnitExtension* request)
     uint16_t bytes = (uint16_t)(n * ATA_SECTOR_SIZE);
     LinkWriteBlock(request->TransferPointer, bytes);
     request->TransferPointer += bytes;
-    if (!waitDriveInterrupt()) {
+    if (!waitDriveInterrupt(polled)) {
         CommandState.senseKey = SENSE_NOT_READY;
-        if ((TaskFile.command == ATA_CMD_READ_SECTORS || TaskFile.command == ATA_CMD_WRITE_SECTORS) &&
-            !DriverParameters.PollingMode)
+        if ((TaskFile.command == ATA_CMD_READ_SECTORS || TaskFile.command == ATA_CMD_WRITE_SECTORS) && !polled)
             TransferState.transferDone = 1;
         return false;
     }
@@ -331,32 +294,28 @@ static void writeOutcome(uint8_t unit)
     }
 }
 
-static bool writeBody(UnitExtension* request, uint16_t sectors)
+static bool writeBody(UnitExtension* request, uint16_t sectors, bool polled)
 {
     uint8_t unit = requestUnit(request);
     if (!beginDataCommand(unit, ATA_CMD_WRITE_SECTORS, ATA_CMD_WRITE_MULTIPLE)) return false;
     TransferState.sectorsRequested = 0;
     TransferState.sectorsLeft = sectors;
     do {
-        if (!writeBlock(request)) return false;
+        if (!writeBlock(request, polled)) return false;
     } while (TransferState.sectorsLeft != 0);
     writeOutcome(unit);
     return CommandState.senseKey == SENSE_NONE;
 }
 
-bool writeSectors(UnitExtension* request)
+bool writeSectors(UnitExtension* request, uint16_t sectors, bool polled)
 {
     uint8_t unit = requestUnit(request);
     CommandState.lastError = 0;
     TransferState.deferred &= (uint8_t)~1;
     TransferState.transferDone = 0;
-    AddressCheck check = checkAddress(request);
-    if (mediaPrecheck(unit)) {
-        uint16_t sectors = 0;
-        if (transferSectors(request, check, &sectors)) {
-            writeBody(request, sectors);
-            markIfDeferred(request);
-        }
+    if (mediaPrecheck(unit) && bufferHolds(request, sectors)) {
+        writeBody(request, sectors, polled);
+        markIfDeferred(request);
     }
     return CommandState.senseKey == SENSE_NONE;
 }
@@ -371,6 +330,9 @@ static void finishDeferred(UnitExtension* request)
     CompleteDeferredRequest(request);
 }
 
+// A continuation belongs to a request that deferred, which is not polled.
+#define CONTINUATION_POLLED false
+
 // Waits for the next block inside a continuation. Returns true when the
 // drive is ready; false when the request has been deferred again (nothing
 // more to do now) or when the wait ran out (the request is then finished
@@ -378,7 +340,7 @@ static void finishDeferred(UnitExtension* request)
 static bool continuationWait(UnitExtension* request)
 {
     TransferState.deferred &= (uint8_t)~1;
-    if (waitDriveInterrupt()) return true;
+    if (waitDriveInterrupt(CONTINUATION_POLLED)) return true;
     if (!(TransferState.deferred & 1)) {
         CommandState.senseKey = SENSE_NOT_READY;
         finishDeferred(request);
@@ -409,7 +371,7 @@ static void continueWrite(UnitExtension* request)
     CommandState.senseKey = SENSE_NONE;
     while (TransferState.sectorsLeft != 0) {
         TransferState.deferred &= (uint8_t)~1;
-        if (!writeBlock(request)) {
+        if (!writeBlock(request, CONTINUATION_POLLED)) {
             if (!(TransferState.deferred & 1)) finishDeferred(request);
             return;
         }

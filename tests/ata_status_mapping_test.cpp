@@ -268,7 +268,7 @@ TEST(BusyTimeout, DeferredReadStaysNotReady)
     std::vector<uint8_t> buf(1024, 0xEE);
     LinkAcquire();
     rig.prepare(ATA_CMD_READ_SECTORS, 3, 2, buf.data(), 1024);
-    readSectors(&rig.request);
+    readSectors(&rig.request, 2, DriverParameters.PollingMode);
     ASSERT_TRUE(rig.request.WorkFlags & WORK_STILL_RUNNING);
     EXPECT_EQ(rig.request.Status, UNIT_STATUS_PENDING) << "not completed while it waits";
     EXPECT_EQ(rig.request.TargetStatus, 0);
@@ -298,7 +298,7 @@ TEST(BusyTimeout, PolledWriteStillBusyAfterBlockIsNotReady)
     LinkAcquire();
     rig.prepare(ATA_CMD_WRITE_SECTORS, 3, 1, buf.data(), 512);
     sim::Nanoseconds start = rig.clock.now();
-    EXPECT_FALSE(writeSectors(&rig.request));
+    EXPECT_FALSE(writeSectors(&rig.request, 1, DriverParameters.PollingMode));
     EXPECT_EQ(CommandState.senseKey, SENSE_NOT_READY);
     EXPECT_GE(rig.clock.now() - start, 30 * sim::kSecond);
     EXPECT_EQ(device.wordsMoved, 256);
@@ -320,7 +320,7 @@ TEST(WriteRefused, ErrorBeforeDataRunsThePostCommandCheck)
     std::vector<uint8_t> buf(512, 0x11);
     LinkAcquire();
     rig.prepare(ATA_CMD_WRITE_SECTORS, 3, 1, buf.data(), 512);
-    EXPECT_FALSE(writeSectors(&rig.request));
+    EXPECT_FALSE(writeSectors(&rig.request, 1, DriverParameters.PollingMode));
     EXPECT_EQ(CommandState.senseKey, SENSE_UNIT_ATTENTION);
     EXPECT_EQ(device.wordsMoved, 0);
     EXPECT_NE(std::find(device.commands.begin(), device.commands.end(), ATA_CMD_ACK_MEDIA_CHANGE),
