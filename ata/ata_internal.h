@@ -14,6 +14,12 @@ struct UnitExtension;
 #define ATA_LOST_INTERRUPT_POLLS 100
 #define ATA_RESET_TICKS 60
 
+// Reads a drive register through the link into *value. False when the link
+// does not own the port: it then answers LINK_NOT_ACQUIRED, wider than a
+// byte, in place of the register; nothing was read and *value is left as it
+// was. A caller must not take that for a status or error of the drive's.
+bool readDriveRegister(uint8_t reg, uint8_t* value);
+
 // Recovery guard: while a recovery command (door unlock, media change
 // acknowledgement, re-arm) runs, the checks of its own outcome map the
 // registers but start no further recovery, so a drive whose media-change

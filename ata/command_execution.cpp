@@ -18,19 +18,28 @@ void ataCommandCycleReset(void)
     recoveryDepth = 0;
 }
 
-static uint8_t readRegister(uint8_t reg) { return (uint8_t)LinkReadRegister(reg); }
+bool readDriveRegister(uint8_t reg, uint8_t* value)
+{
+    uint32_t read = LinkReadRegister(reg);
+    if (read > 0xFF) return false;  // a link code, not a register
+    *value = (uint8_t)read;
+    return true;
+}
+
 static void writeRegister(uint8_t reg, uint8_t value) { LinkWriteRegister(reg, value); }
 
+// A status the link cannot read (the port is not the driver's) ends the
+// wait at once: there is no drive to wait for.
 bool waitNotBusy(uint8_t reg, uint16_t count)
 {
     CommandState.senseKey = SENSE_NOT_READY;
-    CommandState.lastStatus = readRegister(reg);
+    if (!readDriveRegister(reg, &CommandState.lastStatus)) return false;
     if (!(CommandState.lastStatus & ATA_STATUS_BSY)) {
         CommandState.senseKey = SENSE_NONE;
         return true;
     }
     for (uint32_t i = 0; i < count; ++i) {
-        CommandState.lastStatus = readRegister(reg);
+        if (!readDriveRegister(reg, &CommandState.lastStatus)) return false;
         if (!(CommandState.lastStatus & ATA_STATUS_BSY)) {
             CommandState.senseKey = SENSE_NONE;
             return true;
@@ -43,7 +52,9 @@ bool waitNotBusy(uint8_t reg, uint16_t count)
 bool waitDataRequest(void)
 {
     for (int i = 0; i < ATA_DRQ_POLLS; ++i) {
-        if (readRegister(ATA_REG_STATUS) & ATA_STATUS_DRQ) return true;
+        uint8_t status;
+        if (!readDriveRegister(ATA_REG_STATUS, &status)) return false;
+        if (status & ATA_STATUS_DRQ) return true;
         DelayMilliseconds(1);
     }
     return false;
@@ -66,7 +77,8 @@ static bool oddBlockMustPoll(void)
 static bool interruptLost(int poll)
 {
     if (poll == 0 || poll % ATA_LOST_INTERRUPT_POLLS != 0) return false;
-    return !(readRegister(ATA_REG_ALT_STATUS) & ATA_STATUS_BSY);
+    uint8_t status;
+    return readDriveRegister(ATA_REG_ALT_STATUS, &status) && !(status & ATA_STATUS_BSY);
 }
 
 bool waitDriveInterrupt(bool polled)
@@ -128,7 +140,7 @@ bool waitReady(uint8_t unit)
 bool issueCommand(uint8_t unit)
 {
     LinkBeginInterruptWait();
-    readRegister(ATA_REG_STATUS);
+    LinkReadRegister(ATA_REG_STATUS);
     LinkInterruptAck();
     writeDeviceControl(unit);
     if (!waitReady(unit)) return false;
@@ -142,7 +154,7 @@ bool executeCommand(uint8_t unit)
     if (!issueCommand(unit)) return false;
     if (!waitDriveInterrupt(true)) return false;  // a non-data command is always polled
     LinkBeginInterruptWait();
-    readRegister(ATA_REG_STATUS);
+    LinkReadRegister(ATA_REG_STATUS);
     LinkInterruptAck();
     if (waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS)) postCommandCheck(unit);
     return CommandState.senseKey == SENSE_NONE;

@@ -117,7 +117,14 @@ static bool readBlock(UnitExtension* request)
     }
     uint16_t n = takeNextBlock();
     readData(request, n);
-    uint8_t status = (uint8_t)LinkReadRegister(ATA_REG_ALT_STATUS);
+    uint8_t status;
+    if (!readDriveRegister(ATA_REG_ALT_STATUS, &status)) {
+        // The port is no longer the driver's: nothing more can be read.
+        TransferState.transferDone = 1;
+        TransferState.sectorsLeft = 0;
+        CommandState.senseKey = SENSE_NOT_READY;
+        return false;
+    }
     if (status & (ATA_STATUS_BSY | ATA_STATUS_DRQ)) {
         if (TransferState.sectorsLeft == 0) TransferState.transferDone = 1;
     } else if ((status & ATA_STATUS_ERR) || TransferState.sectorsLeft == 0) {
@@ -145,9 +152,10 @@ static bool beginDataCommand(uint8_t unit, uint8_t base, uint8_t multiple)
 {
     TransferState.endedEarly = 0;
     LinkBeginInterruptWait();
-    uint8_t status = (uint8_t)LinkReadRegister(ATA_REG_STATUS);
+    uint8_t status;
+    bool read = readDriveRegister(ATA_REG_STATUS, &status);
     LinkInterruptAck();
-    if ((status & ATA_STATUS_BSY) && !waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS)) {
+    if (!read || ((status & ATA_STATUS_BSY) && !waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS))) {
         CommandState.senseKey = SENSE_NOT_READY;
         TransferState.transferDone = 1;
         return false;
@@ -171,7 +179,11 @@ static bool readBody(UnitExtension* request, uint16_t sectors, bool polled)
     if (!beginDataCommand(unit, ATA_CMD_READ_SECTORS, ATA_CMD_READ_MULTIPLE)) return false;
     TransferState.sectorsLeft = TransferState.sectorsRequested = sectors;
     for (;;) {
-        uint8_t status = (uint8_t)LinkReadRegister(ATA_REG_ALT_STATUS);
+        uint8_t status;
+        if (!readDriveRegister(ATA_REG_ALT_STATUS, &status)) {
+            CommandState.senseKey = SENSE_NOT_READY;  // the port is no longer the driver's
+            return false;
+        }
         bool ready = !(status & ATA_STATUS_BSY) && (status & ATA_STATUS_DSC) && (status & ATA_STATUS_DRQ);
         if (!ready && !waitDriveInterrupt(polled)) {
             CommandState.senseKey = SENSE_NOT_READY;
@@ -261,7 +273,7 @@ static bool writeBlock(UnitExtension* request, bool polled)
     if (!waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS) || CommandState.senseKey != SENSE_NONE) return writeFailed();
     if ((CommandState.lastStatus & (ATA_STATUS_ERR | ATA_STATUS_DRQ)) == ATA_STATUS_ERR) return writeRefused(unit);
     if (!waitDataRequest()) {
-        CommandState.lastStatus = (uint8_t)LinkReadRegister(ATA_REG_ALT_STATUS);
+        if (!readDriveRegister(ATA_REG_ALT_STATUS, &CommandState.lastStatus)) return writeFailed();
         if (CommandState.lastStatus & ATA_STATUS_ERR) return writeRefused(unit);
         return writeFailed();
     }
@@ -393,8 +405,8 @@ static bool driveDoneWithoutInterrupt(void)
     LinkRelease();
     bool present = LinkAcquire() == LINK_OK;
     LinkBeginInterruptWait();
-    if (!present) return false;
-    return !(LinkReadRegister(ATA_REG_ALT_STATUS) & ATA_STATUS_BSY);
+    uint8_t status;
+    return present && readDriveRegister(ATA_REG_ALT_STATUS, &status) && !(status & ATA_STATUS_BSY);
 }
 
 // The drive stayed busy, or the adapter away, for the whole busy time-out:
