@@ -11,11 +11,6 @@
 
 static const uint16_t CandidatePorts[] = {0x378, 0x3BC, 0x278, 0};
 
-#define CHIPSET_INDEX 0x100
-#define CHIPSET_DATA 0x101
-#define CHIPSET_PORT_NORMAL 0x00
-#define CHIPSET_PORT_ENHANCED 0xD0
-
 // The port as detection found it, put back when detection gives up.
 struct PortAsFoundRecord {
     uint8_t Data;
@@ -71,9 +66,7 @@ static uint8_t EnhancedKind(void)
 
 static void ChipsetPortEnhanced(uint8_t value)
 {
-    if (LinkState.HostPortKind != HOST_PORT_CHIPSET_GATED) return;
-    OutPortByte(CHIPSET_INDEX, 0x02);
-    OutPortByte(CHIPSET_DATA, value);
+    if (LinkState.HostPortKind == HOST_PORT_CHIPSET_GATED) ChipsetGate(value);
 }
 
 // Puts the adapter into its EPP mode from the safe modes: register 0x83,
@@ -83,9 +76,9 @@ static void AdapterEnterEpp(uint16_t port)
     SetLinkModes(RM_NIBBLE_SLOW, WM_BYTE_SLOW);
     ModeWriteRegister(ADAPTER_REG_CONFIG, DriverParameters.Reg83Param);
     AdapterSendCode(port, 0x00);
-    NsSetPrinterMode(0x01);
+    NsSetPrinterMode(NS_PRINTER_EPP);
     EnhancedSelect(port);
-    NsSetPrinterMode(0x03);
+    NsSetPrinterMode(NS_PRINTER_EPP_V19);
 }
 
 // The acceptance of a pair: the sector count register echoes two series of
@@ -139,7 +132,7 @@ bool FallBackToFoundModes(uint16_t port)
     if (epp) {
         if (HostChipState.HostHasEpp == 1) LinkState.HostPortKind = HOST_PORT_ENHANCED_EPP;
         MachineExtendedSwitch(port, &LinkState.HostPortKind);
-        ChipsetPortEnhanced(CHIPSET_PORT_ENHANCED);
+        ChipsetPortEnhanced(CHIPSET_GATE_ENHANCED);
         AdapterEnterEpp(port);
     }
     // The found pair was only pattern-tested (or, without negotiation, not
@@ -169,7 +162,7 @@ static bool RenegotiateAfterShortcut(uint16_t port)
     if (!ChipsetShortcutTaken || DriverParameters.ModesForced) return false;
     ChipsetShortcutTaken = false;
     LinkState.HostPortKind = HOST_PORT_CHIPSET_GATED;
-    ChipsetPortEnhanced(CHIPSET_PORT_NORMAL);
+    ChipsetPortEnhanced(CHIPSET_GATE_NORMAL);
     LinkState.HostPortKind = HOST_PORT_PLAIN;
     SetLinkModes(RM_NIBBLE_SLOW, WM_BYTE_SLOW);
     AdapterSendCode(port, 0x00);
@@ -231,7 +224,7 @@ bool IdentifyAdapter(uint16_t port)
     AdapterEnterEpp(port);
     LinkState.HostPortKind = EnhancedKind();
     MachineExtendedSwitch(port, &LinkState.HostPortKind);
-    ChipsetPortEnhanced(CHIPSET_PORT_ENHANCED);
+    ChipsetPortEnhanced(CHIPSET_GATE_ENHANCED);
     SetLinkModes(readMode, writeMode);
     return true;
 }
@@ -243,7 +236,7 @@ bool InitAdapter(uint16_t port)
     AdapterAnswered = false;
     RecordPortAsFound(port);
     MachineChipsetCheck(port, &LinkState.HostPortKind);
-    ChipsetPortEnhanced(CHIPSET_PORT_NORMAL);
+    ChipsetPortEnhanced(CHIPSET_GATE_NORMAL);
     Ps2PortPreparation(port);
 
     uint8_t control = InPortByte(port + PORT_CONTROL);
@@ -286,7 +279,7 @@ bool InitAdapter(uint16_t port)
         LinkState.HostPortKind = EnhancedKind();
         MachineExtendedSwitch(port, &LinkState.HostPortKind);
         SetLinkModes(readMode, writeMode);
-        ChipsetPortEnhanced(CHIPSET_PORT_NORMAL);
+        ChipsetPortEnhanced(CHIPSET_GATE_NORMAL);
     } else {
         LinkState.HostPortKind = HOST_PORT_PLAIN;
         SetLinkModes(readMode, writeMode);

@@ -4,27 +4,23 @@
 #include "adapter/adapter.h"
 #include "hostport/hostport.h"
 #include "link/link.h"
+#include "link/link_io.h"
 #include "miniport/parameters.h"
 #include "platform/port_io.h"
 
 // ---- Echo tests ---------------------------------------------------------
 
-static void OutFourTimes(uint16_t port, uint8_t value)
-{
-    OutPortByte(port, value);
-    OutPortByte(port, value);
-    OutPortByte(port, value);
-    OutPortByte(port, value);
-}
+// Each step of the raw echo is held for four writes.
+#define ECHO_HOLD 4
 
 uint8_t EchoByte(uint16_t port, uint8_t value)
 {
-    OutFourTimes(port + PORT_DATA, 0x80);
-    OutFourTimes(port + PORT_CONTROL, 0x01);
-    OutFourTimes(port + PORT_DATA, value);
-    OutFourTimes(port + PORT_CONTROL, 0x03);
+    OutRepeat((uint16_t)(port + PORT_DATA), 0x80, ECHO_HOLD);
+    OutRepeat((uint16_t)(port + PORT_CONTROL), 0x01, ECHO_HOLD);
+    OutRepeat((uint16_t)(port + PORT_DATA), value, ECHO_HOLD);
+    OutRepeat((uint16_t)(port + PORT_CONTROL), 0x03, ECHO_HOLD);
     uint8_t low = InPortByte(port + PORT_STATUS) >> 4;
-    OutFourTimes(port + PORT_CONTROL, 0x01);
+    OutRepeat((uint16_t)(port + PORT_CONTROL), 0x01, ECHO_HOLD);
     uint8_t high = InPortByte(port + PORT_STATUS) & 0xF0;
     OutPortByte(port + PORT_CONTROL, 0x04);
     return high | low;

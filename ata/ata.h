@@ -83,6 +83,15 @@ struct UnitExtension;
 #define UNIT_REMOVABLE 0x80
 
 #define ATA_UNITS 2
+
+// Drive/head values: the unit in bit 4, bits 7 and 5 set, bit 6 for LBA.
+#define ATA_SELECT_UNIT0 0xA0
+#define ATA_SELECT_UNIT1 0xB0
+#define ATA_SELECT_LBA0 0xE0
+#define ATA_SELECT_LBA1 0xF0
+
+// The drive select value of a unit: head 0, cylinder/head/sector form.
+inline uint8_t unitSelect(uint8_t unit) { return unit ? ATA_SELECT_UNIT1 : ATA_SELECT_UNIT0; }
 #define ATA_SECTOR_SIZE 512
 #define MODEL_LENGTH 18
 
@@ -157,7 +166,9 @@ void ataStateReset(void);
 // Command execution.
 bool waitNotBusy(uint8_t reg, uint16_t count);
 bool waitDataRequest(void);
-bool waitDriveInterrupt(void);
+// Waits for the drive's interrupt request. polled: by polling only, never
+// deferring the request (a read or write that is not polled defers).
+bool waitDriveInterrupt(bool polled);
 void writeTaskFile(void);
 void writeDeviceControl(uint8_t unit);
 void selectDrive(uint8_t value);
@@ -168,7 +179,11 @@ bool executeUnitCommand(uint8_t unit);
 void resetDrive(void);
 void saveTaskFile(void);
 void restoreTaskFile(void);
-void loadBlockAddress(UnitExtension* request);
+// Fills the address and count registers of the task file for count blocks
+// from block, in the unit's addressing: LBA, or cylinder/head/sector in its
+// presented geometry. The caller has checked the range against the unit;
+// the count register takes one byte, so a count of 256 goes out as 0.
+void loadBlockAddress(uint8_t unit, uint32_t block, uint16_t count);
 
 // Identification and parameters.
 bool discoverDrives(void);
@@ -190,9 +205,12 @@ const char* getModel(uint8_t unit);
 uint32_t getCapacity(uint8_t unit);
 UnitParametersRecord* getUnitParameters(uint8_t unit);
 
-// Sector transfer.
-bool readSectors(UnitExtension* request);
-bool writeSectors(UnitExtension* request);
+// Sector transfer. A read or write runs the command the task file holds,
+// with its address loaded, and moves sectors sectors through the request's
+// TransferPointer (a NULL pointer reads the data and throws it away).
+// polled: the command waits for the drive by polling and never defers.
+bool readSectors(UnitExtension* request, uint16_t sectors, bool polled);
+bool writeSectors(UnitExtension* request, uint16_t sectors, bool polled);
 bool multipleUsable(uint8_t unit);
 bool resumeTransfer(UnitExtension* request);
 // Counts a poll of a deferred transfer that found no interrupt; true when

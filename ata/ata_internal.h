@@ -8,38 +8,17 @@
 
 struct UnitExtension;
 
-#define ATA_SELECT_UNIT0 0xA0
-#define ATA_SELECT_UNIT1 0xB0
-#define ATA_SELECT_LBA0 0xE0
-#define ATA_SELECT_LBA1 0xF0
 #define ATA_BUSY_TICKS 30000
 #define ATA_DRQ_POLLS 55
 #define ATA_INTERRUPT_POLLS 15000
 #define ATA_LOST_INTERRUPT_POLLS 100
 #define ATA_RESET_TICKS 60
-#define ATA_MAX_COUNT 255  // the sector count register holds one byte
 
-// Drive/head select value for a unit (head 0, CHS form).
-inline uint8_t unitSelect(uint8_t unit) { return unit ? ATA_SELECT_UNIT1 : ATA_SELECT_UNIT0; }
-
-// The block range that loadBlockAddress decoded from the request's CDB,
-// kept with the registers it composed so that the data and verify paths
-// can refuse an address the task file cannot hold (the LBA form drops CDB
-// byte 2, the CHS cylinder wraps at 65536, the count register holds one
-// byte) before anything is sent.
-struct BlockAddressRecord {
-    UnitExtension* request;
-    uint32_t block;
-    uint32_t count;  // blocks the CDB asks for (the 6-byte form's 0 is 256)
-    TaskFileRecord composed;
-    uint8_t valid;
-};
-extern BlockAddressRecord BlockAddress;
-
-// Result of checking a composed address: 0 none was composed for this
-// task file, else the sense key to end with (SENSE_NONE when in range).
-// Consumes the record.
-uint8_t takeBlockAddressCheck(UnitExtension* request, bool* composed);
+// Reads a drive register through the link into *value. False when the link
+// does not own the port: it then answers LINK_NOT_ACQUIRED, wider than a
+// byte, in place of the register; nothing was read and *value is left as it
+// was. A caller must not take that for a status or error of the drive's.
+bool readDriveRegister(uint8_t reg, uint8_t* value);
 
 // Recovery guard: while a recovery command (door unlock, media change
 // acknowledgement, re-arm) runs, the checks of its own outcome map the
@@ -70,7 +49,7 @@ void deferTransfer(void);
 void reprogramUnit(uint8_t unit);
 
 // Returns the command cycle's private records (task-file stack, recovery
-// guard, composed address) to their load-time values.
+// guard) to their load-time values.
 void ataCommandCycleReset(void);
 
 #endif  // ATA_ATA_INTERNAL_H

@@ -1,13 +1,9 @@
 // The ATA command cycle: the waits, the task-file writes, command issue and
-// execution, the software reset, and the conversion of a SCSI block address
+// execution, the software reset, and the conversion of a block address
 // into task-file registers.
 #include "ata/ata.h"
 #include "ata/ata_internal.h"
 #include "link/link.h"
-#include "miniport/parameters.h"
-#include "miniport/request.h"
-
-BlockAddressRecord BlockAddress;
 
 // Nested commands borrow the task file; the copies are kept on a short stack
 // so that a recovery inside a recovery cannot overwrite the outer copy. The
@@ -20,22 +16,30 @@ void ataCommandCycleReset(void)
 {
     taskFileDepth = 0;
     recoveryDepth = 0;
-    BlockAddress = BlockAddressRecord();
 }
 
-static uint8_t readRegister(uint8_t reg) { return (uint8_t)LinkReadRegister(reg); }
+bool readDriveRegister(uint8_t reg, uint8_t* value)
+{
+    uint32_t read = LinkReadRegister(reg);
+    if (read > 0xFF) return false;  // a link code, not a register
+    *value = (uint8_t)read;
+    return true;
+}
+
 static void writeRegister(uint8_t reg, uint8_t value) { LinkWriteRegister(reg, value); }
 
+// A status the link cannot read (the port is not the driver's) ends the
+// wait at once: there is no drive to wait for.
 bool waitNotBusy(uint8_t reg, uint16_t count)
 {
     CommandState.senseKey = SENSE_NOT_READY;
-    CommandState.lastStatus = readRegister(reg);
+    if (!readDriveRegister(reg, &CommandState.lastStatus)) return false;
     if (!(CommandState.lastStatus & ATA_STATUS_BSY)) {
         CommandState.senseKey = SENSE_NONE;
         return true;
     }
     for (uint32_t i = 0; i < count; ++i) {
-        CommandState.lastStatus = readRegister(reg);
+        if (!readDriveRegister(reg, &CommandState.lastStatus)) return false;
         if (!(CommandState.lastStatus & ATA_STATUS_BSY)) {
             CommandState.senseKey = SENSE_NONE;
             return true;
@@ -48,7 +52,9 @@ bool waitNotBusy(uint8_t reg, uint16_t count)
 bool waitDataRequest(void)
 {
     for (int i = 0; i < ATA_DRQ_POLLS; ++i) {
-        if (readRegister(ATA_REG_STATUS) & ATA_STATUS_DRQ) return true;
+        uint8_t status;
+        if (!readDriveRegister(ATA_REG_STATUS, &status)) return false;
+        if (status & ATA_STATUS_DRQ) return true;
         DelayMilliseconds(1);
     }
     return false;
@@ -71,13 +77,14 @@ static bool oddBlockMustPoll(void)
 static bool interruptLost(int poll)
 {
     if (poll == 0 || poll % ATA_LOST_INTERRUPT_POLLS != 0) return false;
-    return !(readRegister(ATA_REG_ALT_STATUS) & ATA_STATUS_BSY);
+    uint8_t status;
+    return readDriveRegister(ATA_REG_ALT_STATUS, &status) && !(status & ATA_STATUS_BSY);
 }
 
-bool waitDriveInterrupt(void)
+bool waitDriveInterrupt(bool polled)
 {
     uint8_t command = TaskFile.command;
-    if (!oddBlockMustPoll() && !DriverParameters.PollingMode &&
+    if (!polled && !oddBlockMustPoll() &&
         (command == ATA_CMD_READ_SECTORS || command == ATA_CMD_WRITE_SECTORS)) {
         deferTransfer();
         return false;
@@ -133,7 +140,7 @@ bool waitReady(uint8_t unit)
 bool issueCommand(uint8_t unit)
 {
     LinkBeginInterruptWait();
-    readRegister(ATA_REG_STATUS);
+    LinkReadRegister(ATA_REG_STATUS);
     LinkInterruptAck();
     writeDeviceControl(unit);
     if (!waitReady(unit)) return false;
@@ -145,28 +152,18 @@ bool executeCommand(uint8_t unit)
 {
     if (!mediaPrecheck(unit)) return false;
     if (!issueCommand(unit)) return false;
-    if (!waitDriveInterrupt()) return false;
+    if (!waitDriveInterrupt(true)) return false;  // a non-data command is always polled
     LinkBeginInterruptWait();
-    readRegister(ATA_REG_STATUS);
+    LinkReadRegister(ATA_REG_STATUS);
     LinkInterruptAck();
     if (waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS)) postCommandCheck(unit);
     return CommandState.senseKey == SENSE_NONE;
 }
 
+// READ VERIFY keeps the head its address was loaded with.
 bool executeUnitCommand(uint8_t unit)
 {
-    if (TaskFile.command == ATA_CMD_READ_VERIFY) {
-        // A verify whose range the task file cannot hold would report
-        // sectors it never looked at.
-        bool composed = false;
-        uint8_t key = takeBlockAddressCheck(GetCurrentUnit(0), &composed);
-        if (composed && key != SENSE_NONE) {
-            CommandState.senseKey = key;
-            return false;
-        }
-    } else {
-        TaskFile.driveHead = unitSelect(unit);
-    }
+    if (TaskFile.command != ATA_CMD_READ_VERIFY) TaskFile.driveHead = unitSelect(unit);
     return executeCommand(unit);
 }
 
@@ -195,63 +192,27 @@ void restoreTaskFile(void)
     if (taskFileDepth) CommandState.savedTaskFile = taskFileStack[taskFileDepth - 1];
 }
 
-static uint32_t cdbBlock(const uint8_t* cdb, bool sixByte)
+void loadBlockAddress(uint8_t unit, uint32_t block, uint16_t count)
 {
-    if (sixByte) return ((uint32_t)cdb[1] << 16) | ((uint32_t)cdb[2] << 8) | cdb[3];
-    return ((uint32_t)cdb[2] << 24) | ((uint32_t)cdb[3] << 16) | ((uint32_t)cdb[4] << 8) | cdb[5];
-}
-
-static uint32_t cdbCount(const uint8_t* cdb, bool sixByte)
-{
-    if (sixByte) return cdb[4] ? cdb[4] : 256;
-    return ((uint32_t)cdb[7] << 8) | cdb[8];
-}
-
-void loadBlockAddress(UnitExtension* request)
-{
-    uint8_t unit = request->TargetId & 1;
-    const uint8_t* cdb = request->Cdb;
-    bool sixByte = request->CdbLength == 6;
-    TaskFile.sectorCount = sixByte ? cdb[4] : cdb[8];
-    uint32_t block = cdbBlock(cdb, sixByte);
+    unit &= 1;
+    TaskFile.sectorCount = (uint8_t)count;
     if (UnitState[unit].lbaMode) {
-        TaskFile.sectorNumber = sixByte ? cdb[3] : cdb[5];
-        TaskFile.cylinderLow = sixByte ? cdb[2] : cdb[4];
-        TaskFile.cylinderHigh = sixByte ? cdb[1] : cdb[3];
+        // 24 bits of LBA; bits 24-27 stay 0 in the drive/head register.
+        TaskFile.sectorNumber = (uint8_t)block;
+        TaskFile.cylinderLow = (uint8_t)(block >> 8);
+        TaskFile.cylinderHigh = (uint8_t)(block >> 16);
         TaskFile.driveHead = unit ? ATA_SELECT_LBA1 : ATA_SELECT_LBA0;
-    } else {
-        UnitParametersRecord* p = &UnitParameters[unit];
-        if (p->sectorsPerTrack == 0) p->sectorsPerTrack = 1;
-        uint32_t sectors = p->sectorsPerTrack;
-        uint16_t heads = p->heads & 0xFF;
-        if (heads == 0) heads = 1;  // no geometry: the range check refuses the block anyway
-        uint32_t track = block / sectors;
-        uint16_t cylinder = (uint16_t)((uint16_t)(track & 0xFFFF) / heads);
-        TaskFile.sectorNumber = (uint8_t)(block % sectors + 1);
-        TaskFile.cylinderLow = (uint8_t)cylinder;
-        TaskFile.cylinderHigh = (uint8_t)(cylinder >> 8);
-        TaskFile.driveHead = (uint8_t)(unitSelect(unit) | (track % heads));
+        return;
     }
-    BlockAddress.request = request;
-    BlockAddress.block = block;
-    BlockAddress.count = cdbCount(cdb, sixByte);
-    BlockAddress.composed = TaskFile;
-    BlockAddress.valid = 1;
-}
-
-uint8_t takeBlockAddressCheck(UnitExtension* request, bool* composed)
-{
-    const TaskFileRecord& c = BlockAddress.composed;
-    *composed = BlockAddress.valid && request == BlockAddress.request &&
-                TaskFile.sectorCount == c.sectorCount && TaskFile.sectorNumber == c.sectorNumber &&
-                TaskFile.cylinderLow == c.cylinderLow && TaskFile.cylinderHigh == c.cylinderHigh &&
-                TaskFile.driveHead == c.driveHead;
-    BlockAddress.valid = 0;
-    if (!*composed) return SENSE_NONE;
-    uint32_t capacity = UnitParameters[request->TargetId & 1].totalSectors;
-    if (capacity == 0) return SENSE_NOT_READY;
-    if (BlockAddress.count > ATA_MAX_COUNT) return SENSE_ILLEGAL_REQUEST;
-    if (BlockAddress.block >= capacity || BlockAddress.count > capacity - BlockAddress.block)
-        return SENSE_ILLEGAL_REQUEST;
-    return SENSE_NONE;
+    UnitParametersRecord* p = &UnitParameters[unit];
+    if (p->sectorsPerTrack == 0) p->sectorsPerTrack = 1;
+    uint32_t sectors = p->sectorsPerTrack;
+    uint16_t heads = p->heads & 0xFF;
+    if (heads == 0) heads = 1;  // no geometry, no capacity: no block is ever in range
+    uint32_t track = block / sectors;
+    uint16_t cylinder = (uint16_t)((uint16_t)(track & 0xFFFF) / heads);
+    TaskFile.sectorNumber = (uint8_t)(block % sectors + 1);
+    TaskFile.cylinderLow = (uint8_t)cylinder;
+    TaskFile.cylinderHigh = (uint8_t)(cylinder >> 8);
+    TaskFile.driveHead = (uint8_t)(unitSelect(unit) | (track % heads));
 }

@@ -107,8 +107,10 @@ bool registerTest(uint8_t unit)
 {
     selectDrive(unitSelect(unit));
     if (unit == 0) waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS);
-    uint8_t low = (uint8_t)LinkReadRegister(ATA_REG_CYLINDER_LOW);
-    uint8_t high = (uint8_t)LinkReadRegister(ATA_REG_CYLINDER_HIGH);
+    uint8_t low = 0, high = 0;
+    // Registers that cannot be read (the port is not the driver's) pass no test.
+    if (!readDriveRegister(ATA_REG_CYLINDER_LOW, &low) || !readDriveRegister(ATA_REG_CYLINDER_HIGH, &high))
+        return false;
     LinkWriteRegister(ATA_REG_CYLINDER_LOW, 0x55);
     LinkWriteRegister(ATA_REG_CYLINDER_HIGH, 0xAA);
     bool passed = LinkReadRegister(ATA_REG_CYLINDER_LOW) == 0x55 &&
@@ -135,7 +137,7 @@ bool identifyDevice(UnitExtension* request)
     request->DataLength = sizeof IdentifyBuffer;
     request->DataBuffer = IdentifyBuffer;
     request->TransferPointer = IdentifyBuffer;
-    return readSectors(request);
+    return readSectors(request, sizeof IdentifyBuffer / ATA_SECTOR_SIZE, true);
 }
 
 bool setUpDrive(UnitExtension* request)

@@ -63,13 +63,22 @@ static bool statusResult(uint8_t key)
     return key == SENSE_NONE;
 }
 
-bool checkStatus(uint8_t unit)
+// Reads the status register, which also acknowledges a drive interrupt,
+// into lastStatus. False when the link could not read it.
+static bool readStatus(uint8_t* status)
+{
+    bool read = readDriveRegister(ATA_REG_STATUS, status);
+    LinkInterruptAck();
+    if (read) CommandState.lastStatus = *status;
+    return read;
+}
+
+// The key a status register value gives; a unit that shows a status has
+// responded.
+static bool statusKey(uint8_t unit, uint8_t status)
 {
     UnitStateRecord* u = &UnitState[unit & 1];
     uint8_t command = TaskFile.command;
-    uint8_t status = (uint8_t)LinkReadRegister(ATA_REG_STATUS);
-    CommandState.lastStatus = status;
-    LinkInterruptAck();
     u->flags |= UNIT_RESPONDED | UNIT_READY;
     if (status & (ATA_STATUS_BSY | ATA_STATUS_DRQ)) return statusResult(SENSE_NONE);
     if (status & ATA_STATUS_DF) {
@@ -92,11 +101,24 @@ bool checkStatus(uint8_t unit)
     return statusResult(corrected ? SENSE_RECOVERED_ERROR : SENSE_NONE);
 }
 
+// Without a status to judge by the unit cannot take a command: NOT READY.
+bool checkStatus(uint8_t unit)
+{
+    uint8_t status;
+    if (!readStatus(&status)) return statusResult(SENSE_NOT_READY);
+    return statusKey(unit, status);
+}
+
 bool mapErrorRegister(uint8_t unit)
 {
     UnitStateRecord* u = &UnitState[unit & 1];
     uint8_t command = TaskFile.command;
-    uint8_t error = (uint8_t)LinkReadRegister(ATA_REG_ERROR);
+    uint8_t error;
+    if (!readDriveRegister(ATA_REG_ERROR, &error)) {
+        // No error register to map: nothing of the drive's was read.
+        CommandState.senseKey = SENSE_HARDWARE_ERROR;
+        return false;
+    }
     CommandState.lastError = error;
     if (command == ATA_CMD_GET_MEDIA_STATUS) CommandState.mediaStatus = error;
     // Recovery commands map their own registers but start no recovery.
@@ -149,8 +171,15 @@ bool postCommandCheck(uint8_t unit)
 {
     UnitStateRecord* u = &UnitState[unit & 1];
     uint8_t command = TaskFile.command;
-    bool ok = checkStatus(unit);
-    if (notADriveStatus(CommandState.lastStatus)) {
+    uint8_t status;
+    if (!readStatus(&status)) {
+        // No status: the port is not the driver's, there is no drive to
+        // talk to, as with an adapter that no longer answers.
+        CommandState.senseKey = SENSE_HARDWARE_ERROR;
+        return false;
+    }
+    bool ok = statusKey(unit, status);
+    if (notADriveStatus(status)) {
         // No recovery either: there is no drive to talk to.
         CommandState.senseKey = SENSE_HARDWARE_ERROR;
         return false;

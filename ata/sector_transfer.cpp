@@ -6,8 +6,6 @@
 #include "link/link.h"
 #include "miniport/parameters.h"
 #include "miniport/request.h"
-#include "platform/port_io.h"
-#include "scsi/dispatch.h"
 
 static uint8_t requestUnit(UnitExtension* request) { return request->TargetId & 1; }
 
@@ -48,56 +46,23 @@ void deferTransfer(void)
     DeferUntilInterrupt(LinkRelease);
 }
 
-// The verdict on the block range that loadBlockAddress decoded for this
-// request, taken once per command.
-struct AddressCheck {
-    bool composed;
-    uint8_t key;
-};
-
-static AddressCheck checkAddress(UnitExtension* request)
+// The data phase moves sectors × 512 bytes through the request's buffer:
+// none may be shorter, whether the request's data length or its SRB says
+// so, and a write needs one. A read without one takes what the drive offers
+// and throws it away. Checked before anything is sent; false with senseKey
+// set when the command is not to be sent.
+static bool bufferHolds(UnitExtension* request, uint16_t sectors)
 {
-    AddressCheck check;
-    check.key = takeBlockAddressCheck(request, &check.composed);
-    return check;
-}
-
-// Decides, before anything is sent, how many sectors a data command moves.
-// A read or write may move only what its own count register asks for and
-// never more than the request's data length and buffer hold; an address the
-// task file cannot carry, or beyond the capacity, is refused. Returns false
-// with senseKey set when the command is not to be sent (senseKey 0: there
-// is nothing to move).
-static bool transferSectors(UnitExtension* request, const AddressCheck& check, uint16_t* sectors)
-{
-    uint8_t command = TaskFile.command;
-    uint32_t whole = request->DataLength / ATA_SECTOR_SIZE;
-    *sectors = (uint16_t)(whole > 0xFFFF ? 0xFFFF : whole);
-    if (command != ATA_CMD_READ_SECTORS && command != ATA_CMD_WRITE_SECTORS) return true;
-    if (command == ATA_CMD_READ_SECTORS && request->TransferPointer == 0) {
-        // Data not wanted is still taken from the drive: all it offers.
-        *sectors = TaskFile.sectorCount ? TaskFile.sectorCount : 256;
-        return true;
-    }
     if (request->TransferPointer == 0) {
+        if (TaskFile.command != ATA_CMD_WRITE_SECTORS) return true;
         CommandState.senseKey = SENSE_NO_BUFFER;
         return false;
     }
-    if (check.key != SENSE_NONE) {
-        CommandState.senseKey = check.key;
-        return false;
-    }
-    if (check.composed && BlockAddress.count == 0) {
-        CommandState.senseKey = SENSE_NONE;
-        return false;
-    }
-    uint32_t wanted = TaskFile.sectorCount ? TaskFile.sectorCount : 256;
-    uint32_t bytes = wanted * ATA_SECTOR_SIZE;
+    uint32_t bytes = (uint32_t)sectors * ATA_SECTOR_SIZE;
     if (request->DataLength < bytes || (request->Srb && request->Srb->DataTransferLength < bytes)) {
         CommandState.senseKey = SENSE_ILLEGAL_REQUEST;
         return false;
     }
-    *sectors = (uint16_t)wanted;
     return true;
 }
 
@@ -116,6 +81,15 @@ static void readData(UnitExtension* request, uint16_t sectors)
     uint16_t bytes = (uint16_t)(sectors * ATA_SECTOR_SIZE);
     LinkReadBlock(request->TransferPointer, bytes);
     request->TransferPointer += bytes;
+}
+
+// Takes the next DRQ block off the sectors left; returns its sectors.
+static uint16_t takeNextBlock(void)
+{
+    uint16_t n = TransferState.blockSectors < TransferState.sectorsLeft ? TransferState.blockSectors
+                                                                        : TransferState.sectorsLeft;
+    TransferState.sectorsLeft = (uint16_t)(TransferState.sectorsLeft - n);
+    return n;
 }
 
 // Moves one DRQ block into the buffer. The data register is read only
@@ -141,11 +115,16 @@ static bool readBlock(UnitExtension* request)
         CommandState.senseKey = SENSE_NOT_READY;
         return false;
     }
-    uint16_t n = TransferState.blockSectors < TransferState.sectorsLeft ? TransferState.blockSectors
-                                                                        : TransferState.sectorsLeft;
-    TransferState.sectorsLeft = (uint16_t)(TransferState.sectorsLeft - n);
+    uint16_t n = takeNextBlock();
     readData(request, n);
-    uint8_t status = (uint8_t)LinkReadRegister(ATA_REG_ALT_STATUS);
+    uint8_t status;
+    if (!readDriveRegister(ATA_REG_ALT_STATUS, &status)) {
+        // The port is no longer the driver's: nothing more can be read.
+        TransferState.transferDone = 1;
+        TransferState.sectorsLeft = 0;
+        CommandState.senseKey = SENSE_NOT_READY;
+        return false;
+    }
     if (status & (ATA_STATUS_BSY | ATA_STATUS_DRQ)) {
         if (TransferState.sectorsLeft == 0) TransferState.transferDone = 1;
     } else if ((status & ATA_STATUS_ERR) || TransferState.sectorsLeft == 0) {
@@ -173,9 +152,10 @@ static bool beginDataCommand(uint8_t unit, uint8_t base, uint8_t multiple)
 {
     TransferState.endedEarly = 0;
     LinkBeginInterruptWait();
-    uint8_t status = (uint8_t)LinkReadRegister(ATA_REG_STATUS);
+    uint8_t status;
+    bool read = readDriveRegister(ATA_REG_STATUS, &status);
     LinkInterruptAck();
-    if ((status & ATA_STATUS_BSY) && !waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS)) {
+    if (!read || ((status & ATA_STATUS_BSY) && !waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS))) {
         CommandState.senseKey = SENSE_NOT_READY;
         TransferState.transferDone = 1;
         return false;
@@ -193,15 +173,19 @@ static bool beginDataCommand(uint8_t unit, uint8_t base, uint8_t multiple)
     return true;
 }
 
-static bool readBody(UnitExtension* request, uint16_t sectors)
+static bool readBody(UnitExtension* request, uint16_t sectors, bool polled)
 {
     uint8_t unit = requestUnit(request);
     if (!beginDataCommand(unit, ATA_CMD_READ_SECTORS, ATA_CMD_READ_MULTIPLE)) return false;
     TransferState.sectorsLeft = TransferState.sectorsRequested = sectors;
     for (;;) {
-        uint8_t status = (uint8_t)LinkReadRegister(ATA_REG_ALT_STATUS);
+        uint8_t status;
+        if (!readDriveRegister(ATA_REG_ALT_STATUS, &status)) {
+            CommandState.senseKey = SENSE_NOT_READY;  // the port is no longer the driver's
+            return false;
+        }
         bool ready = !(status & ATA_STATUS_BSY) && (status & ATA_STATUS_DSC) && (status & ATA_STATUS_DRQ);
-        if (!ready && !waitDriveInterrupt()) {
+        if (!ready && !waitDriveInterrupt(polled)) {
             CommandState.senseKey = SENSE_NOT_READY;
             return false;
         }
@@ -214,44 +198,53 @@ static bool readBody(UnitExtension* request, uint16_t sectors)
     return true;
 }
 
-bool readSectors(UnitExtension* request)
+// A read or write that deferred stays open after the dispatcher returns.
+static void markIfDeferred(UnitExtension* request)
+{
+    if (TransferState.deferred & 1) request->WorkFlags |= WORK_STILL_RUNNING;
+}
+
+// A polled multiple-mode read that the drive aborted, with ABRT alone in its
+// error register: the drive may have forgotten its block size.
+static bool multipleReadAborted(void)
+{
+    return !(TransferState.deferred & 1) && CommandState.lastError == ATA_ERROR_ABRT &&
+           TaskFile.command == ATA_CMD_READ_SECTORS && TransferState.blockSectors > 1;
+}
+
+// Re-arms a removable drive and gives the drive its block size again, the
+// read's task file kept. When the drive refuses, the read's key stands.
+static bool rearmMultiple(uint8_t unit)
+{
+    uint8_t readKey = CommandState.senseKey;
+    saveTaskFile();
+    rearmRemovable(unit);
+    bool rearmed = setMultipleMode(TransferState.blockSectors, unit);
+    restoreTaskFile();
+    if (!rearmed) CommandState.senseKey = readKey;
+    return rearmed;
+}
+
+// A read runs once, and once more after a multiple-mode read the drive
+// aborted, if the drive takes its block size again: each run passes the
+// removable-media pre-check first.
+bool readSectors(UnitExtension* request, uint16_t sectors, bool polled)
 {
     uint8_t unit = requestUnit(request);
     TransferState.transferDone = 0;
     CommandState.lastError = 0;
     TransferState.deferred &= (uint8_t)~1;
     uint8_t* start = request->TransferPointer;
-    AddressCheck check = checkAddress(request);
-    bool retryAllowed = true;
-    bool checked = false;
-    uint16_t sectors = 0;
-    for (;;) {
-        bool ran = false;
-        if (mediaPrecheck(unit)) {
-            if (!checked && !transferSectors(request, check, &sectors)) break;
-            checked = true;
-            ran = true;
-            readBody(request, sectors);
-            if (TransferState.deferred & 1) request->WorkFlags |= WORK_STILL_RUNNING;
-        }
-        // One retry, for a multiple-mode read that the drive aborted (it may
-        // have forgotten its block size); polled only, and on the read's own
-        // error register.
-        if (!retryAllowed || !ran || (TransferState.deferred & 1) || CommandState.lastError != ATA_ERROR_ABRT ||
-            TaskFile.command != ATA_CMD_READ_SECTORS || TransferState.blockSectors <= 1)
-            break;
-        uint8_t readKey = CommandState.senseKey;
-        saveTaskFile();
-        rearmRemovable(unit);
-        bool rearmed = setMultipleMode(TransferState.blockSectors, unit);
-        restoreTaskFile();
-        if (!rearmed) {
-            CommandState.senseKey = readKey;
-            break;
-        }
-        retryAllowed = false;
+    if (!mediaPrecheck(unit) || !bufferHolds(request, sectors)) return CommandState.senseKey == SENSE_NONE;
+    readBody(request, sectors, polled);
+    markIfDeferred(request);
+    if (multipleReadAborted() && rearmMultiple(unit)) {
         request->TransferPointer = start;
         TransferState.transferDone = 0;
+        if (mediaPrecheck(unit)) {
+            readBody(request, sectors, polled);
+            markIfDeferred(request);
+        }
     }
     return CommandState.senseKey == SENSE_NONE;
 }
@@ -274,28 +267,25 @@ static bool writeFailed(void)
     return false;
 }
 
-static bool writeBlock(UnitExtension* request)
+static bool writeBlock(UnitExtension* request, bool polled)
 {
     uint8_t unit = requestUnit(request);
     if (!waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS) || CommandState.senseKey != SENSE_NONE) return writeFailed();
     if ((CommandState.lastStatus & (ATA_STATUS_ERR | ATA_STATUS_DRQ)) == ATA_STATUS_ERR) return writeRefused(unit);
     if (!waitDataRequest()) {
-        CommandState.lastStatus = (uint8_t)LinkReadRegister(ATA_REG_ALT_STATUS);
+        if (!readDriveRegister(ATA_REG_ALT_STATUS, &CommandState.lastStatus)) return writeFailed();
         if (CommandState.lastStatus & ATA_STATUS_ERR) return writeRefused(unit);
         return writeFailed();
     }
     LinkReadRegister(ATA_REG_STATUS);
     LinkInterruptAck();
-    uint16_t n = TransferState.blockSectors < TransferState.sectorsLeft ? TransferState.blockSectors
-                                                                        : TransferState.sectorsLeft;
-    TransferState.sectorsLeft = (uint16_t)(TransferState.sectorsLeft - n);
+    uint16_t n = takeNextBlock();
     uint16_t bytes = (uint16_t)(n * ATA_SECTOR_SIZE);
     LinkWriteBlock(request->TransferPointer, bytes);
     request->TransferPointer += bytes;
-    if (!waitDriveInterrupt()) {
+    if (!waitDriveInterrupt(polled)) {
         CommandState.senseKey = SENSE_NOT_READY;
-        if ((TaskFile.command == ATA_CMD_READ_SECTORS || TaskFile.command == ATA_CMD_WRITE_SECTORS) &&
-            !DriverParameters.PollingMode)
+        if ((TaskFile.command == ATA_CMD_READ_SECTORS || TaskFile.command == ATA_CMD_WRITE_SECTORS) && !polled)
             TransferState.transferDone = 1;
         return false;
     }
@@ -316,49 +306,44 @@ static void writeOutcome(uint8_t unit)
     }
 }
 
-static bool writeBody(UnitExtension* request, uint16_t sectors)
+static bool writeBody(UnitExtension* request, uint16_t sectors, bool polled)
 {
     uint8_t unit = requestUnit(request);
     if (!beginDataCommand(unit, ATA_CMD_WRITE_SECTORS, ATA_CMD_WRITE_MULTIPLE)) return false;
     TransferState.sectorsRequested = 0;
     TransferState.sectorsLeft = sectors;
     do {
-        if (!writeBlock(request)) return false;
+        if (!writeBlock(request, polled)) return false;
     } while (TransferState.sectorsLeft != 0);
     writeOutcome(unit);
     return CommandState.senseKey == SENSE_NONE;
 }
 
-bool writeSectors(UnitExtension* request)
+bool writeSectors(UnitExtension* request, uint16_t sectors, bool polled)
 {
     uint8_t unit = requestUnit(request);
     CommandState.lastError = 0;
     TransferState.deferred &= (uint8_t)~1;
     TransferState.transferDone = 0;
-    AddressCheck check = checkAddress(request);
-    if (mediaPrecheck(unit)) {
-        uint16_t sectors = 0;
-        if (transferSectors(request, check, &sectors)) {
-            writeBody(request, sectors);
-            if (TransferState.deferred & 1) request->WorkFlags |= WORK_STILL_RUNNING;
-        }
+    if (mediaPrecheck(unit) && bufferHolds(request, sectors)) {
+        writeBody(request, sectors, polled);
+        markIfDeferred(request);
     }
     return CommandState.senseKey == SENSE_NONE;
 }
 
+// Ends a deferred command: no more interrupt wait or timer polls; the
+// miniport then completes the request.
 static void finishDeferred(UnitExtension* request)
 {
     LinkEndInterruptWait();
     DeferUntilInterrupt(0);
     TransferState.deferPending = 0;
-    AdapterFlags[0] &= (uint8_t)~WAIT_FOR_DRIVE;
-    SetRequestStatus(request);
-    LinkRelease();
-    CompleteUnitRequest(request);
-    if (DriverParameters.EchoModes)
-        OutPortByte(PortBase, (uint8_t)(DriverParameters.ReadMode * 16 + DriverParameters.WriteMode));
-    ReadyForNextRequest(request);
+    CompleteDeferredRequest(request);
 }
+
+// A continuation belongs to a request that deferred, which is not polled.
+#define CONTINUATION_POLLED false
 
 // Waits for the next block inside a continuation. Returns true when the
 // drive is ready; false when the request has been deferred again (nothing
@@ -367,7 +352,7 @@ static void finishDeferred(UnitExtension* request)
 static bool continuationWait(UnitExtension* request)
 {
     TransferState.deferred &= (uint8_t)~1;
-    if (waitDriveInterrupt()) return true;
+    if (waitDriveInterrupt(CONTINUATION_POLLED)) return true;
     if (!(TransferState.deferred & 1)) {
         CommandState.senseKey = SENSE_NOT_READY;
         finishDeferred(request);
@@ -398,7 +383,7 @@ static void continueWrite(UnitExtension* request)
     CommandState.senseKey = SENSE_NONE;
     while (TransferState.sectorsLeft != 0) {
         TransferState.deferred &= (uint8_t)~1;
-        if (!writeBlock(request)) {
+        if (!writeBlock(request, CONTINUATION_POLLED)) {
             if (!(TransferState.deferred & 1)) finishDeferred(request);
             return;
         }
@@ -420,8 +405,8 @@ static bool driveDoneWithoutInterrupt(void)
     LinkRelease();
     bool present = LinkAcquire() == LINK_OK;
     LinkBeginInterruptWait();
-    if (!present) return false;
-    return !(LinkReadRegister(ATA_REG_ALT_STATUS) & ATA_STATUS_BSY);
+    uint8_t status;
+    return present && readDriveRegister(ATA_REG_ALT_STATUS, &status) && !(status & ATA_STATUS_BSY);
 }
 
 // The drive stayed busy, or the adapter away, for the whole busy time-out:

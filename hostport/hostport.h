@@ -49,7 +49,12 @@ bool ProbeSmcChip(void);
 bool ProbeNsChip(uint16_t port);
 bool ProbeWinbondChip(uint16_t port);
 bool ProbePciChip(uint16_t port);
+// Replaces bits 0-2 of the National Semiconductor chip's printer control
+// register (bit 0 EPP enable, bit 1 EPP version 1.9, bit 2 ECP enable), when
+// such a chip was found.
 void NsSetPrinterMode(uint8_t bits);
+#define NS_PRINTER_EPP 0x01
+#define NS_PRINTER_EPP_V19 0x03
 void NsRestore(uint16_t indexPort);
 bool PicAliasAt23(void);
 // Reads only: an index/data chipset, not a mirror of the interrupt
@@ -64,6 +69,17 @@ bool PrepareEppCheck(void);
 bool PrepareChipEppCheck(void);
 bool VerifyEpp(uint16_t port);
 bool CompareEppCycle(uint16_t port, uint8_t reg);
+
+// The chipset configured through the index/data pair 0x100/0x101. Its
+// register 2 gates the enhanced mode of the port at 0x378: normal while the
+// port is a printer port, enhanced while the link owns it.
+#define CHIPSET_INDEX_PORT 0x100
+#define CHIPSET_DATA_PORT 0x101
+#define CHIPSET_GATE_REG 0x02
+#define CHIPSET_GATE_NORMAL 0x00
+#define CHIPSET_GATE_ENHANCED 0xD0
+// Writes value to the chipset's register 2.
+void ChipsetGate(uint8_t value);
 
 // PS/2 and laptop chipset switches.
 bool MachineChipsetCheck(uint16_t port, uint8_t* kind);

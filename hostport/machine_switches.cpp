@@ -9,8 +9,6 @@
 #include "miniport/parameters.h"
 #include "platform/port_io.h"
 
-#define CHIPSET_INDEX 0x100
-#define CHIPSET_DATA 0x101
 #define PIC_MASK_PORT 0x21
 #define POWER_REG 0x22
 #define POWER_REG_WRITE_ONLY 0x8180  // key bits 15 and 7, relock bit 8: read 0
@@ -48,23 +46,29 @@ static uint8_t InRecovered(uint16_t port)
 
 // ---- Chipset at 0x100/0x101 ---------------------------------------------
 
+void ChipsetGate(uint8_t value)
+{
+    OutPortByte(CHIPSET_INDEX_PORT, CHIPSET_GATE_REG);
+    OutPortByte(CHIPSET_DATA_PORT, value);
+}
+
 bool ChipsetPairTest(void)
 {
-    uint8_t savedIndex = InPortByte(CHIPSET_INDEX);
-    OutPortByte(CHIPSET_INDEX, 0x02);
-    uint8_t savedReg2 = InPortByte(CHIPSET_DATA);
+    uint8_t savedIndex = InPortByte(CHIPSET_INDEX_PORT);
+    OutPortByte(CHIPSET_INDEX_PORT, CHIPSET_GATE_REG);
+    uint8_t savedReg2 = InPortByte(CHIPSET_DATA_PORT);
     bool indexFFWritten = false;
     uint8_t savedRegFF = 0;
     bool passed = false;
-    OutPortByte(CHIPSET_DATA, 0xFF);
-    if (InPortByte(CHIPSET_DATA) == 0xFC) {
-        OutPortByte(CHIPSET_DATA, 0x4C);
-        if (InPortByte(CHIPSET_DATA) == 0x4C) {
-            OutPortByte(CHIPSET_INDEX, 0xFF);
-            savedRegFF = InPortByte(CHIPSET_DATA);
+    OutPortByte(CHIPSET_DATA_PORT, 0xFF);
+    if (InPortByte(CHIPSET_DATA_PORT) == 0xFC) {
+        OutPortByte(CHIPSET_DATA_PORT, 0x4C);
+        if (InPortByte(CHIPSET_DATA_PORT) == 0x4C) {
+            OutPortByte(CHIPSET_INDEX_PORT, 0xFF);
+            savedRegFF = InPortByte(CHIPSET_DATA_PORT);
             indexFFWritten = true;
-            OutPortByte(CHIPSET_DATA, 0x0C);
-            passed = InPortByte(CHIPSET_DATA) != 0x0C;
+            OutPortByte(CHIPSET_DATA_PORT, 0x0C);
+            passed = InPortByte(CHIPSET_DATA_PORT) != 0x0C;
         }
     }
     if (passed) {
@@ -77,12 +81,11 @@ bool ChipsetPairTest(void)
     // Not the chipset: put back what the test wrote, last register first,
     // so that a plain latch ends with its old value.
     if (indexFFWritten) {
-        OutPortByte(CHIPSET_INDEX, 0xFF);
-        OutPortByte(CHIPSET_DATA, savedRegFF);
+        OutPortByte(CHIPSET_INDEX_PORT, 0xFF);
+        OutPortByte(CHIPSET_DATA_PORT, savedRegFF);
     }
-    OutPortByte(CHIPSET_INDEX, 0x02);
-    OutPortByte(CHIPSET_DATA, savedReg2);
-    OutPortByte(CHIPSET_INDEX, savedIndex);
+    ChipsetGate(savedReg2);
+    OutPortByte(CHIPSET_INDEX_PORT, savedIndex);
     return false;
 }
 
@@ -91,8 +94,7 @@ bool MachineChipsetCheck(uint16_t port, uint8_t* kind)
     if (port != 0x378) return false;
     if (!ChipsetPairTest()) return false;
     *kind = HOST_PORT_CHIPSET_GATED;
-    OutPortByte(CHIPSET_INDEX, 0x02);
-    OutPortByte(CHIPSET_DATA, 0x00);
+    ChipsetGate(CHIPSET_GATE_NORMAL);
     return true;
 }
 
@@ -318,8 +320,7 @@ static uint8_t Ps2BidirPath(uint8_t* kind)
     if (DriverParameters.FastBusWanted == 1) return BIDIR_PATH_LAPTOP;
     if (!MachineSwitchState.LaptopOpenWorked) return BIDIR_PATH_BOARD;
     if (!ChipsetPairTest()) return BIDIR_PATH_LAPTOP;
-    OutPortByte(CHIPSET_INDEX, 0x02);
-    OutPortByte(CHIPSET_DATA, 0x00);
+    ChipsetGate(CHIPSET_GATE_NORMAL);
     *kind = HOST_PORT_PLAIN;
     return BIDIR_PATH_BOARD;
 }

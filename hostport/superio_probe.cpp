@@ -12,8 +12,6 @@
 #define PCI_CONFIG_DATA_52 0xCFE
 #define PCI_CONFIG_DATA_53 0xCFF
 #define PCI_PORT_FUNCTION_50 0x80001050u  // bus 0, device 2, function 0, register 0x50
-#define ECR_PS2_MODE 0x34
-#define ECR_EPP_MODE 0x84
 
 static const uint16_t SmcConfigPorts[] = {0x3F0, 0x370, 0xEA, 0};
 static const uint16_t NsIndexPorts[] = {0x398, 0x26E, 0x15C, 0x2E, 0};
@@ -449,8 +447,7 @@ void HostPortUndoChanges(void)
         EnableProcessorInterrupts();
     }
     if (HostChanges.ChipsetSeen) {
-        OutPortByte(0x100, 0x02);
-        OutPortByte(0x101, HostChanges.ChipsetReg2);
+        ChipsetGate(HostChanges.ChipsetReg2);
     }
     LaptopChipsetRestore();
     Ps2RestoreState();

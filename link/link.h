@@ -72,6 +72,12 @@ struct UnitExtension;
 #define PORT_EPP_DATA 4
 #define PORT_ECR 0x402
 
+// ECR values (mode in bits 7-5): PS/2 byte mode, EPP mode, and the standard
+// mode the link leaves a Winbond chip's port in at release.
+#define ECR_PS2_MODE 0x34
+#define ECR_EPP_MODE 0x84
+#define ECR_SPP_MODE 0x14
+
 struct LinkStateRecord {
     uint8_t Acquired;
     uint8_t InterruptWait;
@@ -117,6 +123,10 @@ bool AdapterIdCheck(void);
 bool RawIdProbe(uint16_t port);
 // The mode-independent handshake read of adapter register 0x82 on port.
 uint8_t RawIdRead(uint16_t port);
+// Leaves the mode byte, ReadMode × 16 + WriteMode, on the data lines of the
+// port at PortBase: the request path does so after starting a request and
+// after each timer poll.
+void WriteModeByte(void);
 
 // Register access.
 uint32_t LinkReadRegister(uint32_t reg);

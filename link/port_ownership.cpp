@@ -12,13 +12,6 @@
 #define CODE_ENHANCED 0x0A
 #define CODE_RESET 0x88
 
-#define CHIPSET_INDEX_PORT 0x100
-#define CHIPSET_DATA_PORT 0x101
-#define CHIPSET_ENHANCED_REG 0x02
-#define NS_PRINTER_CONTROL_REG 0x04
-
-#define ECR_EPP_MODE 0x84
-#define ECR_SPP_MODE 0x14
 
 // The data-line values of the wake-up pattern, each held for three writes.
 static const uint8_t WakePattern[5] = {0xA0, 0x50, 0xC0, 0x30, 0xA0};
@@ -125,24 +118,6 @@ bool AdapterIdCheck(void)
     return ModeReadRegister(ADAPTER_REG_IDENTITY) == LinkState.AdapterIdValue;
 }
 
-// Chipset register 2 behind ports 0x100/0x101 gates the enhanced mode of
-// the port on kind-2 machines.
-static void ChipsetGate(uint8_t value)
-{
-    OutPortByte(CHIPSET_INDEX_PORT, CHIPSET_ENHANCED_REG);
-    OutPortByte(CHIPSET_DATA_PORT, value);
-}
-
-// Replaces bits 0-2 of the National Semiconductor printer control register.
-static void NsPrinterControl(uint8_t bits)
-{
-    uint16_t index = HostChipState.NsIndexPort;
-    uint16_t data = (uint16_t)(index + 1);
-    OutPortByte(index, NS_PRINTER_CONTROL_REG);
-    uint8_t value = (uint8_t)((InPortByte(data) & 0xF8) | bits);
-    OutRepeat(data, value, 3);
-}
-
 // The link switches the ECR only on enhanced ports, and under the same
 // condition at acquire and release: whatever release sets (the saved value,
 // SPP on a Winbond chip) the next acquire undoes. A plain port keeps the ECR
@@ -163,7 +138,7 @@ uint32_t LinkAcquire(void)
     uint8_t kind = LinkState.HostPortKind;
     uint16_t control = (uint16_t)(PortBase + PORT_CONTROL);
     uint16_t ecr = (uint16_t)(PortBase + PORT_ECR);
-    if (kind == HOST_PORT_CHIPSET_GATED) ChipsetGate(0x00);
+    if (kind == HOST_PORT_CHIPSET_GATED) ChipsetGate(CHIPSET_GATE_NORMAL);
     LinkState.SavedData = InPortByte(PortBase);
     LinkState.SavedControl = InPortByte(control);
     OutRepeat(control, 0x04, 2);
@@ -171,11 +146,11 @@ uint32_t LinkAcquire(void)
     AdapterSendCode(PortBase, CODE_NORMAL);
     if (kind != HOST_PORT_PLAIN) {
         EnhancedSelect(PortBase);
-        if (kind == HOST_PORT_CHIPSET_GATED) ChipsetGate(0xD0);
+        if (kind == HOST_PORT_CHIPSET_GATED) ChipsetGate(CHIPSET_GATE_ENHANCED);
     }
     if (MachineSwitchState.Ps2PrepDone) OutPortByte((uint16_t)(PortBase + PORT_EPP_ADDRESS), 0x02);
     if (LinkOwnsEcr() && LinkState.EcrPresent) OutPortByte(ecr, LinkState.EcrAcquireValue);
-    if (kind != HOST_PORT_PLAIN && HostChipState.NsChipFound) NsPrinterControl(0x03);
+    if (kind != HOST_PORT_PLAIN) NsSetPrinterMode(NS_PRINTER_EPP_V19);
     if (LinkOwnsEcr() && HostChipState.WinbondChipFound) OutPortByte(ecr, ECR_EPP_MODE);
     if (!AdapterIdCheck()) {
         LinkState.Acquired = 0;
@@ -194,9 +169,9 @@ uint32_t LinkRelease(void)
     LinkState.Acquired = 0;
 
     uint16_t ecr = (uint16_t)(PortBase + PORT_ECR);
-    if (HostChipState.NsChipFound) NsPrinterControl(0x01);
+    NsSetPrinterMode(NS_PRINTER_EPP);
     AdapterQuiesce();
-    if (LinkState.HostPortKind == HOST_PORT_CHIPSET_GATED) ChipsetGate(0x00);
+    if (LinkState.HostPortKind == HOST_PORT_CHIPSET_GATED) ChipsetGate(CHIPSET_GATE_NORMAL);
     AdapterSendCode(PortBase, CODE_NORMAL);
     OutPortByte(PortBase, LinkState.SavedData);
     OutPortByte((uint16_t)(PortBase + PORT_CONTROL), (uint8_t)(LinkState.SavedControl & 0x1F));
@@ -228,6 +203,11 @@ uint32_t LinkInterruptPending(void)
     bool signalled = LinkState.HostPortKind == HOST_PORT_PLAIN ? (status & 0x08) == 0
                                                                : (status & 0x40) != 0;
     return signalled ? LINK_OK : LINK_NO_INTERRUPT;
+}
+
+void WriteModeByte(void)
+{
+    OutPortByte(PortBase, (uint8_t)(DriverParameters.ReadMode * 16 + DriverParameters.WriteMode));
 }
 
 uint32_t LinkProbeAdapter(uint32_t* probeRecord)

@@ -2,9 +2,7 @@
 // the drive resumes, and the bus reset and initialisation routines.
 #include "ata/ata.h"
 #include "link/link.h"
-#include "miniport/parameters.h"
 #include "miniport/request.h"
-#include "platform/port_io.h"
 
 #define TIMER_INTERVAL_US 10000
 
@@ -37,7 +35,7 @@ VOID NTAPI TimerRoutine(PVOID DeviceExtension)
     if (adapter->TimerWait == 0 || (AdapterFlags[0] & CONTINUATION_RUNNING)) return;
     if (!HwInterrupt(adapter))
         ScsiPortNotification(RequestTimerCall, adapter, TimerRoutine, (ULONG)TIMER_INTERVAL_US);
-    OutPortByte(PortBase, (uint8_t)(DriverParameters.ReadMode * 16 + DriverParameters.WriteMode));
+    WriteModeByte();
 }
 
 // Ends the wait of a deferred request, if any, resets the drive that request

@@ -127,6 +127,11 @@ void StartRequest(UnitExtension* unit);
 void ExecuteRequest(UnitExtension* unit);
 void CompleteUnitRequest(UnitExtension* unit);
 void CompleteCurrentRequest(AdapterExtension* adapter);
+// The completion routine of a request that waited for the drive, called by
+// the ATA layer once it has ended the command and its interrupt wait: the
+// request's status and sense from the command's sense key, the port given
+// back, the request completed and the next one asked for.
+void CompleteDeferredRequest(UnitExtension* unit);
 
 // Interrupt path.
 BOOLEAN ServiceInterrupt(UnitExtension* unit);

@@ -4,14 +4,7 @@
 #include "link/link.h"
 #include "miniport/parameters.h"
 #include "miniport/request.h"
-#include "platform/port_io.h"
 #include "scsi/dispatch.h"
-
-// The mode byte left on the data lines after each started request.
-static void WriteModeByte(void)
-{
-    OutPortByte(PortBase, (uint8_t)(DriverParameters.ReadMode * 16 + DriverParameters.WriteMode));
-}
 
 // Hands an SRB that is not taken into execution straight back.
 static void RefuseRequest(AdapterExtension* adapter, SCSI_REQUEST_BLOCK* srb, uint8_t srbStatus)
@@ -152,34 +145,9 @@ void StartRequest(UnitExtension* unit)
     ExecuteRequest(unit);
 }
 
-// The data direction each served opcode really has, whatever the SRB said.
-struct DirectionOverride {
-    uint8_t opcode;
-    uint8_t flags;
-};
-
-static const DirectionOverride DirectionTable[] = {
-    {0x00, UNIT_DIR_NONE}, {0x01, UNIT_DIR_NONE}, {0x11, UNIT_DIR_NONE},
-    {0x1B, UNIT_DIR_NONE}, {0x2B, UNIT_DIR_NONE}, {0x2F, UNIT_DIR_NONE},
-    {0x03, UNIT_DIR_IN},   {0x08, UNIT_DIR_IN},   {0x12, UNIT_DIR_IN},
-    {0x1A, UNIT_DIR_IN},   {0x25, UNIT_DIR_IN},   {0x28, UNIT_DIR_IN},
-    {0x0A, UNIT_DIR_OUT},  {0x15, UNIT_DIR_OUT},  {0x2A, UNIT_DIR_OUT},
-    {0x2E, UNIT_DIR_OUT},
-};
-
-static void FixDirection(UnitExtension* unit)
-{
-    for (uint32_t i = 0; i < sizeof(DirectionTable) / sizeof(DirectionTable[0]); ++i) {
-        if (DirectionTable[i].opcode == unit->Cdb[0]) {
-            unit->Flags = DirectionTable[i].flags;
-            return;
-        }
-    }
-}
-
 void ExecuteRequest(UnitExtension* unit)
 {
-    FixDirection(unit);
+    unit->Flags = CommandDirection(unit->Cdb[0], unit->Flags);
     SetCurrentUnit(unit);
     AdapterFlags[unit->AdapterNumber] |= REQUEST_ACTIVE;
     unit->HostStatus = HOST_STATUS_NONE;
@@ -193,6 +161,16 @@ void ExecuteRequest(UnitExtension* unit)
     LinkRelease();
     DeferUntilInterrupt(0);
     CompleteUnitRequest(unit);
+}
+
+void CompleteDeferredRequest(UnitExtension* unit)
+{
+    AdapterFlags[0] &= (uint8_t)~WAIT_FOR_DRIVE;
+    SetRequestStatus(unit);
+    LinkRelease();
+    CompleteUnitRequest(unit);
+    if (DriverParameters.EchoModes) WriteModeByte();
+    ReadyForNextRequest(unit);
 }
 
 // SRB status by host status; the first row that matches decides.

@@ -7,29 +7,35 @@
 
 typedef void (*CommandHandler)(UnitExtension* unit);
 
+// The direction an opcode keeps when the table does not fix it: the SRB's.
+#define DIR_AS_GIVEN 0xFF
+
 struct OpcodeEntry {
     uint8_t opcode;
     uint8_t minimumCdbLength;  // shorter CDBs are refused
-    CommandHandler handler;
+    uint8_t direction;         // UNIT_DIR_..., whatever the SRB said; or DIR_AS_GIVEN
+    CommandHandler handler;    // none: the direction is known, the command refused
 };
 
 static const OpcodeEntry OpcodeTable[] = {
-    {SCSIOP_TEST_UNIT_READY, 6, ScsiTestUnitReady},
-    {SCSIOP_REZERO_UNIT, 6, ScsiRezeroUnit},
-    {SCSIOP_REQUEST_SENSE, 1, ScsiRequestSense},  // reads nothing of its CDB
-    {SCSIOP_READ6, 6, ScsiRead},
-    {SCSIOP_WRITE6, 6, ScsiWrite},
-    {SCSIOP_INQUIRY, 6, ScsiInquiry},
-    {SCSIOP_MODE_SELECT, 6, ScsiModeSelect},
-    {SCSIOP_MODE_SENSE, 6, ScsiModeSense},
-    {SCSIOP_START_STOP_UNIT, 6, ScsiStartStopUnit},
-    {SCSIOP_MEDIUM_REMOVAL, 6, ScsiMediumRemoval},
-    {SCSIOP_READ_CAPACITY, 10, ScsiReadCapacity},
-    {SCSIOP_READ, 10, ScsiRead},
-    {SCSIOP_WRITE, 10, ScsiWrite},
-    {SCSIOP_SEEK, 10, ScsiSeek},
-    {SCSIOP_VERIFY, 10, ScsiVerify},
-    {SCSIOP_VENDOR_NOP, 1, ScsiVendorNop},
+    {SCSIOP_TEST_UNIT_READY, 6, UNIT_DIR_NONE, ScsiTestUnitReady},
+    {SCSIOP_REZERO_UNIT, 6, UNIT_DIR_NONE, ScsiRezeroUnit},
+    {SCSIOP_REQUEST_SENSE, 1, UNIT_DIR_IN, ScsiRequestSense},  // reads nothing of its CDB
+    {SCSIOP_READ6, 6, UNIT_DIR_IN, ScsiRead},
+    {SCSIOP_WRITE6, 6, UNIT_DIR_OUT, ScsiWrite},
+    {SCSIOP_SPACE, 6, UNIT_DIR_NONE, 0},
+    {SCSIOP_INQUIRY, 6, UNIT_DIR_IN, ScsiInquiry},
+    {SCSIOP_MODE_SELECT, 6, UNIT_DIR_OUT, ScsiModeSelect},
+    {SCSIOP_MODE_SENSE, 6, UNIT_DIR_IN, ScsiModeSense},
+    {SCSIOP_START_STOP_UNIT, 6, UNIT_DIR_NONE, ScsiStartStopUnit},
+    {SCSIOP_MEDIUM_REMOVAL, 6, DIR_AS_GIVEN, ScsiMediumRemoval},
+    {SCSIOP_READ_CAPACITY, 10, UNIT_DIR_IN, ScsiReadCapacity},
+    {SCSIOP_READ, 10, UNIT_DIR_IN, ScsiRead},
+    {SCSIOP_WRITE, 10, UNIT_DIR_OUT, ScsiWrite},
+    {SCSIOP_SEEK, 10, UNIT_DIR_NONE, ScsiSeek},
+    {SCSIOP_WRITE_VERIFY, 10, UNIT_DIR_OUT, 0},
+    {SCSIOP_VERIFY, 10, UNIT_DIR_NONE, ScsiVerify},
+    {SCSIOP_VENDOR_NOP, 1, DIR_AS_GIVEN, ScsiVendorNop},
 };
 
 static const OpcodeEntry* FindOpcode(uint8_t opcode)
@@ -37,6 +43,13 @@ static const OpcodeEntry* FindOpcode(uint8_t opcode)
     for (uint32_t i = 0; i < sizeof(OpcodeTable) / sizeof(OpcodeTable[0]); ++i)
         if (OpcodeTable[i].opcode == opcode) return &OpcodeTable[i];
     return 0;
+}
+
+uint8_t CommandDirection(uint8_t opcode, uint8_t given)
+{
+    const OpcodeEntry* entry = FindOpcode(opcode);
+    if (entry == 0 || entry->direction == DIR_AS_GIVEN) return given;
+    return entry->direction;
 }
 
 void DispatchCommand(UnitExtension* unit)
@@ -58,7 +71,7 @@ void DispatchCommand(UnitExtension* unit)
     CommandState.senseKey = SENSE_NONE;
 
     const OpcodeEntry* entry = FindOpcode(opcode);
-    if (entry == 0 || unit->CdbLength < entry->minimumCdbLength)
+    if (entry == 0 || entry->handler == 0 || unit->CdbLength < entry->minimumCdbLength)
         CommandState.senseKey = SENSE_ILLEGAL_REQUEST;
     else
         entry->handler(unit);

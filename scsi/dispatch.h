@@ -13,6 +13,7 @@ struct UnitExtension;
 #define SCSIOP_REQUEST_SENSE 0x03
 #define SCSIOP_READ6 0x08
 #define SCSIOP_WRITE6 0x0A
+#define SCSIOP_SPACE 0x11  // direction known, not served
 #define SCSIOP_INQUIRY 0x12
 #define SCSIOP_MODE_SELECT 0x15
 #define SCSIOP_MODE_SENSE 0x1A
@@ -22,6 +23,7 @@ struct UnitExtension;
 #define SCSIOP_READ 0x28
 #define SCSIOP_WRITE 0x2A
 #define SCSIOP_SEEK 0x2B
+#define SCSIOP_WRITE_VERIFY 0x2E  // direction known, not served
 #define SCSIOP_VERIFY 0x2F
 #define SCSIOP_VENDOR_NOP 0xFE
 
@@ -43,6 +45,10 @@ extern uint8_t GeometryPageBuffer[MODE_BUFFER_LENGTH];  // page 0x04
 #define MAX_SECTORS_PER_COMMAND 255
 
 void DispatchCommand(UnitExtension* unit);
+
+// The data direction (UNIT_DIR_...) a command of this opcode really has;
+// given, the direction the request stated, where the opcode does not fix it.
+uint8_t CommandDirection(uint8_t opcode, uint8_t given);
 
 // Turns CommandState.senseKey into the request's host and target status and
 // sense area (also used when a deferred command finishes).

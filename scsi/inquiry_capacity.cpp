@@ -216,7 +216,7 @@ void ScsiModeSelect(UnitExtension* unit)
 
     uint8_t savePages = unit->Cdb[1] & 0x01;
     uint8_t pageBit = (unit->DataBuffer[offset + 2] & 0x02) ? 1 : 0;
-    TaskFile.driveHead = DriveSelectValue(u);
+    TaskFile.driveHead = unitSelect(u);
     TaskFile.command = ATA_CMD_VENDOR_SYQUEST;
     TaskFile.features = VendorFeatures(savePages, pageBit);
     executeUnitCommand(u);

@@ -6,13 +6,15 @@
 #include "scsi/scsi_common.h"
 
 #define VERIFY_ZERO_COUNT 256  // a verification length of 0 reaches the drive as count 0
+#define PROBE_SECTORS 1        // the ready test's probe read of a removable drive
 
-// Block address and length of a read, write, verify or seek, in the CDB
-// form its opcode has (group 0 opcodes are 6-byte commands).
+// Block address and length of a read, write, verify or seek, decoded once
+// from the CDB in the form its opcode has (group 0 opcodes are 6-byte
+// commands). The ATA layer is handed the checked block and count; it never
+// reads the CDB.
 struct BlockRange {
     uint32_t block;
     uint32_t count;
-    uint8_t cdbLength;
 };
 
 static BlockRange DecodeBlockRange(const UnitExtension* unit)
@@ -22,11 +24,9 @@ static BlockRange DecodeBlockRange(const UnitExtension* unit)
     if (cdb[0] < 0x20) {
         r.block = BigEndian24(cdb + 1);
         r.count = cdb[4] != 0 ? cdb[4] : 256;  // a 6-byte length of 0 means 256
-        r.cdbLength = 6;
     } else {
         r.block = BigEndian32(cdb + 2);
         r.count = BigEndian16(cdb + 7);
-        r.cdbLength = 10;
     }
     return r;
 }
@@ -34,6 +34,9 @@ static BlockRange DecodeBlockRange(const UnitExtension* unit)
 // Blocks past the end of the medium are refused before the drive sees
 // them; a unit without a known capacity (no medium) is not ready. Returns
 // the sense key to end with, SENSE_NONE when the range is on the medium.
+// This is the one check of a range: a capacity never exceeds what the task
+// file can address (24 bits of LBA, 65536 tracks of CHS), so every block
+// on the medium is one that loadBlockAddress can compose.
 static uint8_t RangeCheck(uint8_t u, uint32_t block, uint32_t count)
 {
     uint32_t capacity = UnitParameters[u].totalSectors;
@@ -42,50 +45,44 @@ static uint8_t RangeCheck(uint8_t u, uint32_t block, uint32_t count)
     return SENSE_NONE;
 }
 
-// Fills the task file's address and count from the CDB in its opcode's form.
-static void LoadAddress(UnitExtension* unit, uint8_t cdbLength)
-{
-    uint8_t given = unit->CdbLength;
-    unit->CdbLength = cdbLength;
-    loadBlockAddress(unit);
-    unit->CdbLength = given;
-}
-
-// Checks a READ or WRITE and prepares its task file and transfer; false
-// when the command is over already (refused, or nothing to move).
-static bool PrepareTransfer(UnitExtension* unit, uint8_t command)
+// Checks a READ or WRITE and prepares its task file and transfer. Returns
+// the sectors to move; 0 when the command is over already (refused, or
+// nothing to move).
+static uint16_t PrepareTransfer(UnitExtension* unit, uint8_t command)
 {
     uint8_t u = RequestUnit(unit);
     BlockRange r = DecodeBlockRange(unit);
-    if (r.count == 0) return false;  // a 10-byte length of 0 moves nothing: GOOD
+    if (r.count == 0) return 0;  // a 10-byte length of 0 moves nothing: GOOD
     if (r.count > MAX_SECTORS_PER_COMMAND) {
         CommandState.senseKey = SENSE_ILLEGAL_REQUEST;
-        return false;
+        return 0;
     }
     if (unit->DataBuffer == 0 || unit->DataLength < r.count * ATA_SECTOR_SIZE) {
         CommandState.senseKey = SENSE_NO_BUFFER;  // data overrun, the drive untouched
-        return false;
+        return 0;
     }
     uint8_t range = RangeCheck(u, r.block, r.count);
     if (range != SENSE_NONE) {
         CommandState.senseKey = range;
-        return false;
+        return 0;
     }
     TaskFile.command = command;
-    LoadAddress(unit, r.cdbLength);
+    loadBlockAddress(u, r.block, (uint16_t)r.count);
     unit->DataLength = r.count * ATA_SECTOR_SIZE;
     unit->TransferPointer = unit->DataBuffer;
-    return true;
+    return (uint16_t)r.count;
 }
 
 void ScsiRead(UnitExtension* unit)
 {
-    if (PrepareTransfer(unit, ATA_CMD_READ_SECTORS)) readSectors(unit);
+    uint16_t sectors = PrepareTransfer(unit, ATA_CMD_READ_SECTORS);
+    if (sectors != 0) readSectors(unit, sectors, DriverParameters.PollingMode != 0);
 }
 
 void ScsiWrite(UnitExtension* unit)
 {
-    if (PrepareTransfer(unit, ATA_CMD_WRITE_SECTORS)) writeSectors(unit);
+    uint16_t sectors = PrepareTransfer(unit, ATA_CMD_WRITE_SECTORS);
+    if (sectors != 0) writeSectors(unit, sectors, DriverParameters.PollingMode != 0);
 }
 
 // A verification length of 0 asks the drive for 256 sectors.
@@ -100,7 +97,7 @@ void ScsiVerify(UnitExtension* unit)
         return;
     }
     TaskFile.command = ATA_CMD_READ_VERIFY;
-    LoadAddress(unit, r.cdbLength);
+    loadBlockAddress(u, r.block, (uint16_t)count);
     executeUnitCommand(u);
     // ERR ends a verify at the first sector it could not check: a check
     // that found no key of its own does not make the verify GOOD.
@@ -110,7 +107,7 @@ void ScsiVerify(UnitExtension* unit)
 
 // A unit addressed by LBA seeks to the block's address as READ and WRITE
 // compose it: its bits 8-23 are no cylinder of the drive. A CHS unit seeks
-// to the composed cylinder with head 0.
+// to the composed cylinder with head 0. A seek moves no sectors: count 0.
 void ScsiSeek(UnitExtension* unit)
 {
     uint8_t u = RequestUnit(unit);
@@ -121,8 +118,7 @@ void ScsiSeek(UnitExtension* unit)
         return;
     }
     TaskFile.command = ATA_CMD_SEEK;
-    LoadAddress(unit, r.cdbLength);
-    TaskFile.sectorCount = 0;
+    loadBlockAddress(u, r.block, 0);
     if (UnitState[u].lbaMode) {
         executeCommand(u);
         return;
@@ -145,7 +141,7 @@ static void PrepareUnitCommand(uint8_t u, uint8_t command)
     TaskFile.sectorNumber = 0;
     TaskFile.cylinderLow = 0;
     TaskFile.cylinderHigh = 0;
-    TaskFile.driveHead = DriveSelectValue(u);
+    TaskFile.driveHead = unitSelect(u);
     TaskFile.command = command;
 }
 
@@ -190,21 +186,19 @@ static void MediaStatusReady(uint8_t u)
     }
 }
 
-// Removable drive without it: a polled read of the first sector, whose
-// data is thrown away, shows a media change; then the post-boot command.
-// Returns false when the media change ends the command.
+// Removable drive without it: a read of the first sector, polled so that
+// it never defers, whose data is thrown away, shows a media change; then
+// the post-boot command. Returns false when the media change ends the
+// command.
 static bool ProbeRead(UnitExtension* unit, uint8_t u)
 {
     TaskFile.command = ATA_CMD_READ_SECTORS;
-    TaskFile.sectorCount = 1;
+    TaskFile.sectorCount = PROBE_SECTORS;
     TaskFile.sectorNumber = 1;
     unit->TransferPointer = 0;
 
-    uint8_t polling = DriverParameters.PollingMode;
-    DriverParameters.PollingMode = 1;
     CommandState.senseKey = SENSE_NONE;
-    readSectors(unit);
-    DriverParameters.PollingMode = polling;
+    readSectors(unit, PROBE_SECTORS, true);
     if (CommandState.senseKey == SENSE_UNIT_ATTENTION) return false;
 
     PrepareUnitCommand(u, ATA_CMD_POST_BOOT);
@@ -215,7 +209,7 @@ static bool ProbeRead(UnitExtension* unit, uint8_t u)
 void ScsiTestUnitReady(UnitExtension* unit)
 {
     uint8_t u = RequestUnit(unit);
-    TaskFile.driveHead = DriveSelectValue(u);
+    TaskFile.driveHead = unitSelect(u);
     selectDrive(TaskFile.driveHead);
     CommandState.controlByte = getControlByte(u);
 

@@ -10,9 +10,6 @@
 // The ATA unit a request addresses (the dispatcher only lets unit 0 through).
 inline uint8_t RequestUnit(const UnitExtension* unit) { return unit->TargetId; }
 
-// Drive/head value selecting the unit, head 0, cylinder/head/sector form.
-inline uint8_t DriveSelectValue(uint8_t unit) { return unit == 0 ? 0xA0 : 0xB0; }
-
 inline uint32_t MinimumOf(uint32_t a, uint32_t b) { return a < b ? a : b; }
 
 inline void CopyBytes(uint8_t* to, const uint8_t* from, uint32_t count)

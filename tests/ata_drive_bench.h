@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ata_rig.h"
+#include "scsi/dispatch.h"
 #include "sim/ata_drive.h"
 #include "sim/disk_image.h"
 #include "sim/drive_presets.h"
@@ -58,8 +59,8 @@ public:
     {
         LinkAcquire();
         rig.prepare(command, block, count, buf, bufferBytes);
-        if (command == ATA_CMD_READ_SECTORS) readSectors(&rig.request);
-        else writeSectors(&rig.request);
+        if (command == ATA_CMD_READ_SECTORS) ScsiRead(&rig.request);
+        else ScsiWrite(&rig.request);
         deferred = (rig.request.WorkFlags & WORK_STILL_RUNNING) != 0;
         if (deferred) {
             finished = rig.resumeUntilDone();

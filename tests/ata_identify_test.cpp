@@ -152,10 +152,7 @@ TEST(GarbageIdentify, ZeroHeadsInParametersDoNotDivide)
     UnitState[0].lbaMode = 0;
     UnitParameters[0].heads = 0;
     UnitParameters[0].sectorsPerTrack = 0;
-    UnitExtension request{};
-    request.CdbLength = 10;
-    request.Cdb[5] = 77;
-    loadBlockAddress(&request);
+    loadBlockAddress(0, 77, 0);
     EXPECT_EQ(UnitParameters[0].sectorsPerTrack, 1);
     EXPECT_EQ(TaskFile.sectorNumber, 1);
 }

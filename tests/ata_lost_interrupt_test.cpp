@@ -116,4 +116,41 @@ TEST(LostInterruptTimeout, AdapterBackAsleepDuringTheWait)
     }
 }
 
+// A bus reset while the adapter is unplugged cannot reach the drive: the
+// reset and the drive's programming after it never get there. The driver
+// must not take the silence for the drive refusing its block size: once the
+// adapter is back, reads still move multiple sectors per interrupt.
+TEST(LostInterruptTimeout, ResetWithoutTheAdapterKeepsMultipleMode)
+{
+    LostInterruptRig rig("epp", "");
+    sim::ScsiPortHost& h = rig.pc->host();
+    SCSI_REQUEST_BLOCK* srb = h.makeSrb(SRB_FUNCTION_EXECUTE_SCSI);
+    srb->CdbLength = 10;
+    srb->Cdb[0] = sim::scsiop::kRead10;
+    srb->Cdb[4] = 5000 >> 8, srb->Cdb[5] = 5000 & 0xFF;
+    srb->Cdb[8] = 32;
+    srb->SrbFlags = SRB_FLAGS_DATA_IN | SRB_FLAGS_DISABLE_AUTOSENSE;
+    std::vector<uint8_t> data(32 * 512);
+    srb->DataBuffer = data.data();
+    srb->DataTransferLength = uint32_t(data.size());
+    srb->TimeOutValue = 120;
+    h.start(srb);
+    ASSERT_FALSE(h.isCompleted(srb)) << "the read did not wait for the drive";
+    rig.pc->adapter().disconnect();
+    h.resetBus(0);
+    rig.pc->adapter().reconnect();
+    rig.pc->drive().clearLogs();
+    std::vector<uint8_t> again(32 * 512);
+    sim::CommandResult r = rig.pc->disk().read10(5000, 32, again.data(), uint32_t(again.size()));
+    ASSERT_TRUE(r.good()) << "SRB 0x" << std::hex << unsigned(r.srbStatus) << " key " << unsigned(r.senseKey);
+    for (uint32_t b = 0; b < 32; ++b) EXPECT_EQ(again[b * 512], b + 1) << "block " << 5000 + b;
+    bool multiple = false, single = false;
+    for (const sim::CommandRecord& c : rig.pc->drive().commandLog()) {
+        multiple |= c.command == 0xC4;
+        single |= c.command == 0x20;
+    }
+    EXPECT_TRUE(multiple);
+    EXPECT_FALSE(single);
+}
+
 }  // namespace

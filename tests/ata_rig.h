@@ -61,7 +61,7 @@ public:
         request.HostStatus = request.TargetStatus = 0;
         request.CdbLength = 10;
         std::memset(request.Cdb, 0, sizeof request.Cdb);
-        request.Cdb[0] = command == ATA_CMD_READ_SECTORS ? 0x28 : 0x2A;
+        request.Cdb[0] = command == ATA_CMD_READ_SECTORS ? 0x28 : command == ATA_CMD_READ_VERIFY ? 0x2F : 0x2A;
         request.Cdb[2] = uint8_t(block >> 24);
         request.Cdb[3] = uint8_t(block >> 16);
         request.Cdb[4] = uint8_t(block >> 8);
@@ -72,7 +72,7 @@ public:
         srb.DataTransferLength = bufferBytes;
         srb.DataBuffer = buf;
         TaskFile.command = command;
-        loadBlockAddress(&request);
+        loadBlockAddress(request.TargetId, block, count);
         request.DataLength = uint32_t(TaskFile.sectorCount) * ATA_SECTOR_SIZE;
         request.TransferPointer = buf;
         SetCurrentUnit(&request);

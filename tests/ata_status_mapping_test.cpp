@@ -268,7 +268,7 @@ TEST(BusyTimeout, DeferredReadStaysNotReady)
     std::vector<uint8_t> buf(1024, 0xEE);
     LinkAcquire();
     rig.prepare(ATA_CMD_READ_SECTORS, 3, 2, buf.data(), 1024);
-    readSectors(&rig.request);
+    readSectors(&rig.request, 2, DriverParameters.PollingMode);
     ASSERT_TRUE(rig.request.WorkFlags & WORK_STILL_RUNNING);
     EXPECT_EQ(rig.request.Status, UNIT_STATUS_PENDING) << "not completed while it waits";
     EXPECT_EQ(rig.request.TargetStatus, 0);
@@ -298,7 +298,7 @@ TEST(BusyTimeout, PolledWriteStillBusyAfterBlockIsNotReady)
     LinkAcquire();
     rig.prepare(ATA_CMD_WRITE_SECTORS, 3, 1, buf.data(), 512);
     sim::Nanoseconds start = rig.clock.now();
-    EXPECT_FALSE(writeSectors(&rig.request));
+    EXPECT_FALSE(writeSectors(&rig.request, 1, DriverParameters.PollingMode));
     EXPECT_EQ(CommandState.senseKey, SENSE_NOT_READY);
     EXPECT_GE(rig.clock.now() - start, 30 * sim::kSecond);
     EXPECT_EQ(device.wordsMoved, 256);
@@ -320,11 +320,82 @@ TEST(WriteRefused, ErrorBeforeDataRunsThePostCommandCheck)
     std::vector<uint8_t> buf(512, 0x11);
     LinkAcquire();
     rig.prepare(ATA_CMD_WRITE_SECTORS, 3, 1, buf.data(), 512);
-    EXPECT_FALSE(writeSectors(&rig.request));
+    EXPECT_FALSE(writeSectors(&rig.request, 1, DriverParameters.PollingMode));
     EXPECT_EQ(CommandState.senseKey, SENSE_UNIT_ATTENTION);
     EXPECT_EQ(device.wordsMoved, 0);
     EXPECT_NE(std::find(device.commands.begin(), device.commands.end(), ATA_CMD_ACK_MEDIA_CHANGE),
               device.commands.end());
+}
+
+// --- Registers read while the link does not own the port. The link then
+// answers LINK_NOT_ACQUIRED in place of a register; as a byte it would read
+// as status 0x01 (ERR, BSY clear), which is no drive's answer: nothing was
+// read. The rig leaves the port not owned until a test acquires it.
+class PortNotOwned : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        rig.attach(device);
+        ASSERT_EQ(LinkState.Acquired, 0);
+    }
+    ScriptedDevice device;
+    AtaRig rig;
+};
+
+TEST_F(PortNotOwned, ReadyWaitFails)
+{
+    EXPECT_FALSE(waitNotBusy(ATA_REG_STATUS, 30000));
+    EXPECT_EQ(CommandState.senseKey, SENSE_NOT_READY);
+}
+
+TEST_F(PortNotOwned, InterruptWaitNeverTakesTheDriveAsDone)
+{
+    TaskFile.command = ATA_CMD_RECALIBRATE;
+    EXPECT_FALSE(waitDriveInterrupt(true));
+    EXPECT_EQ(CommandState.senseKey, SENSE_NOT_READY);
+}
+
+TEST_F(PortNotOwned, ResetOfADriveNeverReachedIsAHardwareError)
+{
+    resetDrive();
+    EXPECT_EQ(CommandState.senseKey, SENSE_HARDWARE_ERROR);
+}
+
+// A recovery that cannot reach the drive does not take the drive's silence
+// for a refusal: the unit keeps the block size it was programmed with.
+TEST_F(PortNotOwned, RecoveryKeepsTheUnitsBlockSize)
+{
+    UnitState[0].absent = 0;
+    UnitState[0].flags = UNIT_MULTIPLE;
+    UnitState[0].multipleCount = 16;
+    recoverDrive();
+    EXPECT_EQ(CommandState.senseKey, SENSE_HARDWARE_ERROR);
+    EXPECT_TRUE(UnitState[0].flags & UNIT_MULTIPLE);
+    EXPECT_EQ(UnitState[0].multipleCount, 16);
+    EXPECT_TRUE(device.commands.empty());
+}
+
+// A unit whose status could not be read has not responded.
+TEST_F(PortNotOwned, StatusCheckFindsNoUnit)
+{
+    TaskFile.command = ATA_CMD_IDENTIFY;
+    EXPECT_FALSE(checkStatus(0));
+    EXPECT_EQ(CommandState.senseKey, SENSE_NOT_READY);
+    EXPECT_EQ(UnitState[0].flags & (UNIT_RESPONDED | UNIT_READY), 0);
+}
+
+// After a command, no status means no drive to talk to: HARDWARE ERROR, as
+// for an adapter that no longer answers, and no recovery command.
+TEST_F(PortNotOwned, PostCommandCheckIsAHardwareError)
+{
+    UnitState[0].absent = 0;
+    UnitState[0].flags = UNIT_REMOVABLE;
+    UnitState[0].doorLocked = 1;
+    TaskFile.command = ATA_CMD_RECALIBRATE;
+    EXPECT_FALSE(postCommandCheck(0));
+    EXPECT_EQ(CommandState.senseKey, SENSE_HARDWARE_ERROR);
+    EXPECT_EQ(UnitState[0].flags & UNIT_RESPONDED, 0);
+    EXPECT_EQ(UnitState[0].doorLocked, 1) << "no door unlock was sent, none can have worked";
 }
 
 }  // namespace
