@@ -42,11 +42,11 @@
 #include <vector>
 
 #include "platform/scsiport.h"
-#include "sim/ata_drive.h"
-#include "sim/disk_client.h"
-#include "sim/nimb_adapter.h"
-#include "sim/pc.h"
-#include "sim/scsi_port_host.h"
+#include "sim/ata/ata_drive.h"
+#include "sim/host/disk_client.h"
+#include "sim/wire/nimb_adapter.h"
+#include "sim/machine/simulated_pc.h"
+#include "sim/host/scsi_port_host.h"
 
 namespace nimb_fuzz {
 

@@ -4,10 +4,10 @@
 
 #include <vector>
 
-#include "sim/ata_drive.h"
-#include "sim/disk_image.h"
-#include "sim/pc.h"
-#include "sim/scsi_port_host.h"
+#include "sim/ata/ata_drive.h"
+#include "sim/ata/disk_image.h"
+#include "sim/machine/simulated_pc.h"
+#include "sim/host/scsi_port_host.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "link/link.h"
-#include "sim/disk_client.h"
-#include "sim/io_bus.h"
+#include "sim/host/disk_client.h"
+#include "sim/bus/io_bus.h"
 // The bench's trace reader and machines live in the tool; compiled in here.
-#include "tools/bench_figures.cpp"
-#include "tools/bench_rig.cpp"
+#include "tools/bench/bench_figures.cpp"
+#include "tools/bench/bench_rig.cpp"
 
 namespace {
 

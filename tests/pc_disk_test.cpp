@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "ata/ata.h"
-#include "sim/drive_presets.h"
+#include "sim/ata/drive_presets.h"
 #include "support/miniport_pc.h"
 #include "support/pc_e2e.h"
 

@@ -14,11 +14,11 @@
 
 #include "hostport/hostport.h"
 #include "link/link.h"
-#include "sim/drive_presets.h"
-#include "sim/indexed_chipset22.h"
-#include "sim/parallel_port.h"
-#include "sim/pic.h"
-#include "sim/ps2_system_board.h"
+#include "sim/ata/drive_presets.h"
+#include "sim/chips/indexed_chipset22.h"
+#include "sim/wire/parallel_port.h"
+#include "sim/chips/pic.h"
+#include "sim/chips/ps2_system_board.h"
 #include "support/pc_e2e.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "ata/ata.h"
-#include "sim/ata_drive.h"
-#include "sim/disk_client.h"
-#include "sim/nimb_adapter.h"
+#include "sim/ata/ata_drive.h"
+#include "sim/host/disk_client.h"
+#include "sim/wire/nimb_adapter.h"
 #include "support/miniport_pc.h"
 
 using miniport_test::Guarded;

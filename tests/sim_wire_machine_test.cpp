@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "sim/disk_client.h"
-#include "sim/disk_image.h"
-#include "sim/nimb_adapter.h"
-#include "sim/pc.h"
-#include "sim/scsi_port_host.h"
+#include "sim/host/disk_client.h"
+#include "sim/ata/disk_image.h"
+#include "sim/wire/nimb_adapter.h"
+#include "sim/machine/simulated_pc.h"
+#include "sim/host/scsi_port_host.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/pc.h"
-#include "sim/scsi_port_host.h"
+#include "sim/machine/simulated_pc.h"
+#include "sim/host/scsi_port_host.h"
 
 namespace miniport_test {
 

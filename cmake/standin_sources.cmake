@@ -1,0 +1,35 @@
+# The stand-in's sources, folder by folder, for the main build and the fuzz
+# build. NIMB_ROOT is the top of the tree.
+set(NIMB_BUS_SOURCES
+  ${NIMB_ROOT}/sim/bus/io_bus.cpp
+  ${NIMB_ROOT}/sim/bus/platform_port_io.cpp)
+set(NIMB_HOST_SOURCES
+  ${NIMB_ROOT}/sim/host/scsi_port_host.cpp
+  ${NIMB_ROOT}/sim/host/disk_client.cpp)
+set(NIMB_WIRE_SOURCES
+  ${NIMB_ROOT}/sim/wire/parallel_port.cpp
+  ${NIMB_ROOT}/sim/wire/nimb_adapter.cpp)
+set(NIMB_ATA_SOURCES
+  ${NIMB_ROOT}/sim/ata/ata_drive.cpp
+  ${NIMB_ROOT}/sim/ata/drive_presets.cpp
+  ${NIMB_ROOT}/sim/ata/disk_image.cpp)
+set(NIMB_CHIPS_SOURCES
+  ${NIMB_ROOT}/sim/chips/chip_model.cpp
+  ${NIMB_ROOT}/sim/chips/smc_config.cpp
+  ${NIMB_ROOT}/sim/chips/smc_fdc37c665.cpp
+  ${NIMB_ROOT}/sim/chips/smc_fdc37c666.cpp
+  ${NIMB_ROOT}/sim/chips/smc_fdc37c93x.cpp
+  ${NIMB_ROOT}/sim/chips/ns_pc873xx.cpp
+  ${NIMB_ROOT}/sim/chips/winbond_w83877f.cpp
+  ${NIMB_ROOT}/sim/chips/pci_config.cpp
+  ${NIMB_ROOT}/sim/chips/cmos_window_chipset.cpp
+  ${NIMB_ROOT}/sim/chips/rtc.cpp
+  ${NIMB_ROOT}/sim/chips/chipset_100.cpp
+  ${NIMB_ROOT}/sim/chips/ps2_system_board.cpp
+  ${NIMB_ROOT}/sim/chips/laptop_chipset.cpp
+  ${NIMB_ROOT}/sim/chips/indexed_chipset22.cpp
+  ${NIMB_ROOT}/sim/chips/pic.cpp)
+set(NIMB_MACHINE_SOURCES
+  ${NIMB_ROOT}/sim/machine/simulated_pc.cpp)
+set(NIMB_SOAK_SOURCES
+  ${NIMB_ROOT}/soak/fault_soak.cpp)

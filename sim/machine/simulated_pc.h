@@ -1,0 +1,122 @@
+// A whole simulated PC: I/O bus and clock, the parallel port at one of the
+// three standard addresses with the NIMB adapter on its cable, the ATA
+// drive behind the adapter with its disk image, the host port hardware of
+// one machine kind (Super I/O chip, PCI function, chipset, PS/2 board or
+// laptop chipset), and the stand-in SCSI port driver that loads the driver.
+#ifndef SIM_MACHINE_SIMULATED_PC_H
+#define SIM_MACHINE_SIMULATED_PC_H
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/chips/chip_model.h"
+#include "sim/bus/io_bus.h"
+
+namespace sim {
+
+class ScsiPortHost;
+class DiskClient;
+class ParallelPort;
+class NimbAdapter;
+class AtaDrive;
+class DiskImage;
+struct DriveConfig;
+
+struct PcConfig {
+    std::string host = "epp";    // machine kind, see hostKinds()
+    uint16_t adapterPort = 0x378;
+    bool adapterPresent = true;
+    std::string drive = "fixed";  // a drive preset, see drivePresetNames()
+    // Changes to the preset before the drive is built (another geometry,
+    // another feature set); none when empty.
+    std::function<void(DriveConfig&)> configureDrive;
+    std::string imagePath;        // empty: in memory
+    uint64_t imageBytes = 0;  // size when created (or in memory); 0: the preset's size
+    std::optional<std::string> arguments;  // the driver's argument string
+    std::string tracePath;        // every port access, with virtual time
+    // The fault variant of the machine's chip (not the PIC and RTC).
+    ChipFault chipFault = ChipFault::None;
+};
+
+// Machine kinds and a line describing each.
+struct HostKindInfo {
+    const char* name;
+    const char* description;
+};
+const std::vector<HostKindInfo>& hostKinds();
+bool isHostKind(const std::string& name);
+bool isDrivePreset(const std::string& name);
+
+// What booting the driver on the machine gave.
+struct BootReport {
+    uint32_t driverStatus = 0;             // DriverEntry's result
+    std::vector<uint32_t> registrationStatus;  // per ScsiPortInitialize call
+    std::vector<std::string> registrationBus;  // bus name per call
+    bool adapterFound = false;
+    uint16_t port = 0;                      // the port the adapter was found on
+    std::vector<uint16_t> portsTried;       // ports the driver mapped, in order
+    uint32_t maximumTransferLength = 0;
+    uint32_t interruptLevel = 0;
+};
+
+class SimulatedPc {
+public:
+    explicit SimulatedPc(const PcConfig& config);
+    ~SimulatedPc();
+    SimulatedPc(const SimulatedPc&) = delete;
+    SimulatedPc& operator=(const SimulatedPc&) = delete;
+
+    // Loads the driver: DriverEntry, both registrations, discovery,
+    // HwInitialize. Throws std::runtime_error for a configuration that
+    // cannot be built (bad image file).
+    const BootReport& boot();
+    const BootReport& report() const { return report_; }
+
+    Clock& clock() { return clock_; }
+    IoBus& bus() { return bus_; }
+    ScsiPortHost& host() { return *host_; }
+    DiskClient& disk() { return *disk_; }
+    ParallelPort& port() { return *port_; }
+    NimbAdapter& adapter() { return *adapter_; }
+    AtaDrive& drive() { return *drive_; }
+    DiskImage& image() { return *image_; }
+    const PcConfig& config() const { return config_; }
+    // The host port hardware the machine was built with: the PIC, the
+    // machine's chip (if any) and the RTC, for checking what probes left.
+    std::vector<ChipModel*> hostChips() const;
+
+    // The port's data latch. After a request that completes without
+    // waiting for the drive it holds the mode byte the driver leaves there,
+    // read mode * 16 + write mode.
+    uint8_t dataLatch();
+    // The kind of host port the driver settled on (0 plain, 1 and 3
+    // enhanced, 2 gated by the 0x100/0x101 chipset), as a debugger would
+    // read it from the driver's link state.
+    unsigned driverPortKind() const;
+
+private:
+    void buildHostHardware();
+
+    PcConfig config_;
+    Clock clock_;
+    IoBus bus_{clock_};
+    std::unique_ptr<DiskImage> imageOwner_;
+    DiskImage* image_ = nullptr;
+    std::unique_ptr<AtaDrive> drive_;
+    std::unique_ptr<ParallelPort> port_;
+    std::unique_ptr<NimbAdapter> adapter_;
+    std::vector<std::unique_ptr<IoDevice>> chips_;
+    std::unique_ptr<ScsiPortHost> host_;
+    std::unique_ptr<DiskClient> disk_;
+    std::FILE* trace_ = nullptr;
+    BootReport report_;
+};
+
+}  // namespace sim
+
+#endif  // SIM_MACHINE_SIMULATED_PC_H
