@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "platform/scsiport.h"
+#include "seam/nimb_driver.h"
 #include "sim/ata/ata_drive.h"
 #include "sim/host/disk_client.h"
 #include "sim/wire/nimb_adapter.h"
@@ -61,6 +62,7 @@ public:
     explicit RequestRig(const std::string& arguments = "")
     {
         sim::PcConfig config;
+        config.driver = seam::nimbDriver();
         config.imageBytes = 4ull << 20;
         if (!arguments.empty()) config.arguments = arguments;
         pc_ = std::make_unique<sim::SimulatedPc>(config);

@@ -10,7 +10,6 @@
 #include <sstream>
 #include <unordered_map>
 
-#include "link/link.h"
 #include "sim/ata/ata_drive.h"
 #include "sim/host/disk_client.h"
 #include "sim/ata/disk_image.h"
@@ -250,6 +249,7 @@ private:
     bool removable_ = false;
     uint64_t capacity_ = 0;
     uint32_t maxBlocks_ = 1;
+    std::pair<unsigned, unsigned> modes_;  // the read and write modes in use
     size_t violationsSeen_ = 0;
     uint64_t driveViolationsSeen_ = 0;
     uint64_t adapterViolationsSeen_ = 0;
@@ -281,14 +281,15 @@ std::string Segment::context(Op op, uint64_t lba, uint32_t count, SoakFault faul
     std::ostringstream s;
     s << opName(op) << " block " << lba << " count " << count << " (fault: " << soakFaultName(fault)
       << "; host " << plan_.host << ", drive " << plan_.drive << ", capacity " << capacity_
-      << ", arguments \"" << plan_.arguments.value_or("") << "\", modes " << LinkState.LinkReadMode << "/"
-      << LinkState.LinkWriteMode << ", segment " << stats_.segments << ", request " << index_ << ")";
+      << ", arguments \"" << plan_.arguments.value_or("") << "\", modes " << modes_.first << "/"
+      << modes_.second << ", segment " << stats_.segments << ", request " << index_ << ")";
     return s.str();
 }
 
 bool Segment::boot()
 {
     PcConfig config;
+    config.driver = options_.driver;
     config.host = plan_.host;
     config.drive = plan_.drive;
     config.imageBytes = plan_.imageBytes;
@@ -331,7 +332,11 @@ bool Segment::boot()
         capacity_ = sectors;
     }
     maxBlocks_ = std::max<uint32_t>(1, std::min<uint32_t>(255, disk.maximumTransferBytes() / kBlock));
-    stats_.modes.insert({LinkState.LinkReadMode, LinkState.LinkWriteMode});
+    // After a request the driver leaves its mode byte, read mode * 16 +
+    // write mode, on the port's data lines.
+    uint8_t modeByte = pc_->dataLatch();
+    modes_ = {static_cast<unsigned>(modeByte >> 4), static_cast<unsigned>(modeByte & 0x0F)};
+    stats_.modes.insert(modes_);
     // The port's interrupt line as the host sees it: a lost edge is a rise
     // that never reaches the interrupt controller (the line itself, and so
     // the adapter's status, still show it).

@@ -8,7 +8,8 @@
 // pci, window, chipset100, laptop, picmirror, chipset22), the drive preset
 // and image size are drawn, and the argument string either lets the driver
 // negotiate its modes or forces a read/write mode pair the machine can carry
-// (sometimes with /da, /dm or /di). The pair the driver ends up using is recorded.
+// (sometimes with /da, /dm or /di). The pair the driver ends up using, as
+// the mode byte it leaves on the port's data lines shows it, is recorded.
 //
 // The disk's contents are generated: every block holds a pattern made from
 // (cartridge, block, stamp), stamp 0 being the contents at power-on. The
@@ -75,6 +76,7 @@
 #include <vector>
 
 #include "sim/bus/io_bus.h"
+#include "sim/machine/driver_image.h"
 
 namespace sim {
 
@@ -97,6 +99,8 @@ enum class SoakFault {
 const char* soakFaultName(SoakFault fault);
 
 struct SoakOptions {
+    // The driver every machine of the run loads.
+    DriverImage driver;
     uint64_t requests = 1000;
     uint64_t seed = 1;
     uint32_t segmentRequests = 250;  // requests per simulated PC

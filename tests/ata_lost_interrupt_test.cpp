@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "seam/nimb_driver.h"
 #include "sim/ata/ata_drive.h"
 #include "sim/host/disk_client.h"
 #include "sim/ata/disk_image.h"
@@ -20,6 +21,7 @@ struct LostInterruptRig {
     explicit LostInterruptRig(const char* host, const char* arguments = "/dm")
     {
         sim::PcConfig config;
+        config.driver = seam::nimbDriver();
         config.host = host;
         config.drive = "fixed";
         config.imageBytes = 32ull << 20;

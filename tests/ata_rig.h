@@ -12,7 +12,7 @@
 #include "miniport/parameters.h"
 #include "miniport/request.h"
 #include "sim/ata/ata_device.h"
-#include "sim/bus/io_bus.h"
+#include "sim/bus/platform_port_io.h"
 #include "sim/wire/nimb_adapter.h"
 #include "sim/wire/parallel_port.h"
 

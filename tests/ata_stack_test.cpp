@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "seam/nimb_driver.h"
 #include "sim/ata/ata_drive.h"
 #include "sim/ata/disk_image.h"
 #include "sim/machine/simulated_pc.h"
@@ -34,6 +35,7 @@ TEST(AtaStack, BusResetDuringDeferredReadCompletesOnceAndDriveStaysUsable)
     for (const char* host : {"plain", "epp"}) {
         SCOPED_TRACE(host);
         sim::PcConfig config;
+        config.driver = seam::nimbDriver();
         config.host = host;
         config.drive = "fixed";
         config.arguments = "/dm";

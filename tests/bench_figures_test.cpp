@@ -7,11 +7,14 @@
 #include <vector>
 
 #include "link/link.h"
-#include "sim/host/disk_client.h"
+#include "seam/nimb_driver.h"
+#include "sim/ata/ata_drive.h"
+#include "sim/ata/disk_image.h"
 #include "sim/bus/io_bus.h"
-// The bench's trace reader and machines live in the tool; compiled in here.
-#include "tools/bench/bench_figures.cpp"
-#include "tools/bench/bench_rig.cpp"
+#include "sim/host/disk_client.h"
+#include "sim/wire/nimb_adapter.h"
+#include "tools/bench/bench_figures.h"
+#include "tools/bench/bench_rig.h"
 
 namespace {
 
@@ -33,7 +36,7 @@ class BenchBlocks : public ::testing::TestWithParam<BlockCase> {
 protected:
     void SetUp() override
     {
-        rig = nimbsim::bench::makeRig(GetParam().machine, GetParam().arguments);
+        rig = nimbsim::bench::makeRig(GetParam().machine, GetParam().arguments, seam::nimbDriver());
         ASSERT_TRUE(rig->boot());
         ASSERT_TRUE(rig->disk().identify().capacity.result.good());
     }
@@ -115,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
 // a block shows as a block one access short, and the comparison says so.
 TEST(BenchTraceReader, AMissingClockShowsInTheCount)
 {
-    auto rig = nimbsim::bench::makeRig("plain", "/da /r0 /w1");
+    auto rig = nimbsim::bench::makeRig("plain", "/da /r0 /w1", seam::nimbDriver());
     ASSERT_TRUE(rig->boot());
     sim::IoBus& bus = rig->bus();
     std::vector<uint8_t> buffer(512);

@@ -291,7 +291,7 @@ TEST_P(PcChipFault, EndsInAWorkingSlowerPair)
     EXPECT_EQ(modes >> 4, c.readMode);
     EXPECT_EQ(modes & 0x0F, c.writeMode);
     EXPECT_EQ(pc->port().eppCycles(), eppCycles);
-    EXPECT_EQ(pc->driverPortKind(), 0u);
+    EXPECT_EQ(LinkState.HostPortKind, 0u);
     e2e::expectNoViolations(*pc);
 }
 

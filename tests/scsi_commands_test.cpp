@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ata/ata.h"
+#include "seam/nimb_driver.h"
 #include "sim/ata/ata_drive.h"
 #include "sim/host/disk_client.h"
 #include "sim/wire/nimb_adapter.h"
@@ -238,6 +239,7 @@ TEST(ScsiSeek, ReachesTheBlockTheDriveIsAddressedBy)
     };
     for (const Case& c : cases) {
         sim::PcConfig config;  // the 64 MiB LBA disk unless the CHS disk is asked for
+        config.driver = seam::nimbDriver();
         config.drive = c.preset;
         sim::SimulatedPc pc(config);
         ASSERT_TRUE(pc.boot().adapterFound);

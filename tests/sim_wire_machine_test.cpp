@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "seam/nimb_driver.h"
 #include "sim/host/disk_client.h"
 #include "sim/ata/disk_image.h"
 #include "sim/wire/nimb_adapter.h"
@@ -36,6 +37,7 @@ TEST_P(SimWireMachine, SectorsRoundTripWithoutAdapterViolations)
 {
     const MachineCase& c = GetParam();
     sim::PcConfig config;
+    config.driver = seam::nimbDriver();
     config.host = c.host;
     config.imageBytes = 4ull << 20;
     if (!c.arguments.empty()) config.arguments = c.arguments;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "seam/nimb_driver.h"
 #include "sim/ata/ata_drive.h"
 #include "sim/host/disk_client.h"
 #include "sim/ata/disk_image.h"
@@ -17,6 +18,7 @@ namespace {
 TEST(FaultSoak, InjectedFaultsNeverCostDataOrHang)
 {
     sim::SoakOptions options;
+    options.driver = seam::nimbDriver();
     options.requests = 1500;
     options.seed = 7;
     options.segmentRequests = 60;  // every machine kind twice
@@ -47,6 +49,7 @@ TEST(FaultSoak, InjectedFaultsNeverCostDataOrHang)
 TEST(FaultSoak, SameSeedSameRun)
 {
     sim::SoakOptions options;
+    options.driver = seam::nimbDriver();
     options.requests = 200;
     options.seed = 3;
     sim::SoakStats a = sim::FaultSoak(options).run();
@@ -62,6 +65,7 @@ struct ResetRig {
     explicit ResetRig(const char* arguments, const char* drive = "fixed")
     {
         sim::PcConfig config;
+        config.driver = seam::nimbDriver();
         config.host = "plain";
         config.drive = drive;
         if (std::string(drive) == "fixed") config.imageBytes = 32ull << 20;
@@ -156,6 +160,7 @@ TEST(SoakFinding, WriteAfterAResetDuringADeferredWriteStaysInItsBlocks)
 TEST(SoakFinding, MediaStatusBusyTimeOutStopsTheRead)
 {
     sim::PcConfig config;
+    config.driver = seam::nimbDriver();
     config.host = "epp";
     config.drive = "removable";
     config.imageBytes = 8ull << 20;
@@ -242,6 +247,7 @@ TEST(SoakFinding, UnpluggedAdapterAfterAFailedWriteLeavesNoMixedBlock)
         for (uint64_t out : {20u, 700u, 6000u}) {
             SCOPED_TRACE(testing::Message() << "unplugged at access " << at << " for " << out);
             sim::PcConfig config;
+            config.driver = seam::nimbDriver();
             config.host = "epp";
             config.drive = "conner";
             config.arguments = std::string("/r1 /w2 /di");

@@ -165,11 +165,4 @@ void IoBus::resetCounters()
     std::fill(perPort_.begin(), perPort_.end(), 0);
 }
 
-namespace {
-IoBus* gPlatformBus = nullptr;
-}
-
-void bindPlatformBus(IoBus* bus) { gPlatformBus = bus; }
-IoBus* platformBus() { return gPlatformBus; }
-
 }  // namespace sim

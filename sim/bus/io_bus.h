@@ -112,11 +112,6 @@ private:
     uint64_t cliCount_ = 0;
 };
 
-// The bus the platform's port I/O primitives reach. A simulated machine
-// binds its bus here while the driver runs on it.
-void bindPlatformBus(IoBus* bus);
-IoBus* platformBus();
-
 }  // namespace sim
 
 #endif  // SIM_BUS_IO_BUS_H

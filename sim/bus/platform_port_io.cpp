@@ -1,9 +1,20 @@
 // The platform's port I/O primitives, carried to the simulated I/O bus.
 // With no machine bound the processor sees an empty bus: reads give all
 // ones and writes vanish.
+#include "sim/bus/platform_port_io.h"
+
 #include "platform/port_io.h"
 
-#include "sim/bus/io_bus.h"
+namespace sim {
+
+namespace {
+IoBus* gPlatformBus = nullptr;
+}
+
+void bindPlatformBus(IoBus* bus) { gPlatformBus = bus; }
+IoBus* platformBus() { return gPlatformBus; }
+
+}  // namespace sim
 
 using sim::platformBus;
 

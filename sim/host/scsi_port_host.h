@@ -62,7 +62,7 @@
 #include <vector>
 
 #include "platform/scsiport.h"
-#include "sim/bus/io_bus.h"
+#include "sim/bus/platform_port_io.h"
 
 namespace sim {
 

@@ -3,8 +3,6 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "link/link.h"
-#include "miniport/request.h"
 #include "sim/ata/ata_drive.h"
 #include "sim/chips/chipset_100.h"
 #include "sim/chips/cmos_window_chipset.h"
@@ -175,10 +173,12 @@ void SimulatedPc::buildHostHardware()
 
 const BootReport& SimulatedPc::boot()
 {
+    const DriverImage& driver = config_.driver;
+    if (!driver.loaded()) throw std::logic_error("the machine has no driver to load");
     bindPlatformHost(host_.get());
-    DriverImageReset();
+    if (driver.reset) driver.reset();
     report_ = BootReport();
-    report_.driverStatus = host_->boot(&DriverEntry);
+    report_.driverStatus = host_->boot(driver.entry);
     for (const Registration& r : host_->registrations()) {
         report_.registrationStatus.push_back(r.status);
         report_.registrationBus.push_back(r.bus == Isa ? "ISA" : r.bus == MicroChannel ? "Micro Channel" : "other");
@@ -203,7 +203,5 @@ std::vector<ChipModel*> SimulatedPc::hostChips() const
 }
 
 uint8_t SimulatedPc::dataLatch() { return port_->dataLatch(); }
-
-unsigned SimulatedPc::driverPortKind() const { return LinkState.HostPortKind; }
 
 }  // namespace sim

@@ -2,7 +2,8 @@
 // three standard addresses with the NIMB adapter on its cable, the ATA
 // drive behind the adapter with its disk image, the host port hardware of
 // one machine kind (Super I/O chip, PCI function, chipset, PS/2 board or
-// laptop chipset), and the stand-in SCSI port driver that loads the driver.
+// laptop chipset), and the stand-in SCSI port driver that loads the driver
+// the configuration names.
 #ifndef SIM_MACHINE_SIMULATED_PC_H
 #define SIM_MACHINE_SIMULATED_PC_H
 
@@ -14,8 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/chips/chip_model.h"
 #include "sim/bus/io_bus.h"
+#include "sim/chips/chip_model.h"
+#include "sim/machine/driver_image.h"
 
 namespace sim {
 
@@ -28,6 +30,9 @@ class DiskImage;
 struct DriveConfig;
 
 struct PcConfig {
+    // The driver the machine loads at boot; boot() refuses a machine
+    // without one.
+    DriverImage driver;
     std::string host = "epp";    // machine kind, see hostKinds()
     uint16_t adapterPort = 0x378;
     bool adapterPresent = true;
@@ -54,7 +59,7 @@ bool isDrivePreset(const std::string& name);
 
 // What booting the driver on the machine gave.
 struct BootReport {
-    uint32_t driverStatus = 0;             // DriverEntry's result
+    uint32_t driverStatus = 0;             // the entry point's result
     std::vector<uint32_t> registrationStatus;  // per ScsiPortInitialize call
     std::vector<std::string> registrationBus;  // bus name per call
     bool adapterFound = false;
@@ -71,9 +76,9 @@ public:
     SimulatedPc(const SimulatedPc&) = delete;
     SimulatedPc& operator=(const SimulatedPc&) = delete;
 
-    // Loads the driver: DriverEntry, both registrations, discovery,
-    // HwInitialize. Throws std::runtime_error for a configuration that
-    // cannot be built (bad image file).
+    // Loads the driver: its entry point, both registrations, discovery,
+    // HwInitialize. Throws std::logic_error when the configuration names
+    // no driver.
     const BootReport& boot();
     const BootReport& report() const { return report_; }
 
@@ -94,10 +99,6 @@ public:
     // waiting for the drive it holds the mode byte the driver leaves there,
     // read mode * 16 + write mode.
     uint8_t dataLatch();
-    // The kind of host port the driver settled on (0 plain, 1 and 3
-    // enhanced, 2 gated by the 0x100/0x101 chipset), as a debugger would
-    // read it from the driver's link state.
-    unsigned driverPortKind() const;
 
 private:
     void buildHostHardware();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "seam/nimb_driver.h"
 #include "sim/machine/simulated_pc.h"
 #include "sim/host/scsi_port_host.h"
 
@@ -17,6 +18,7 @@ inline std::unique_ptr<sim::SimulatedPc> makePc(const std::string& drive = "fixe
                                                 std::optional<std::string> arguments = std::nullopt)
 {
     sim::PcConfig config;
+    config.driver = seam::nimbDriver();
     config.drive = drive;
     config.adapterPort = port;
     config.arguments = arguments;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "seam/nimb_driver.h"
 #include "sim/ata/ata_drive.h"
 #include "sim/host/disk_client.h"
 #include "sim/ata/disk_image.h"
@@ -26,6 +27,7 @@ inline std::unique_ptr<sim::SimulatedPc> makePc(const std::string& host, const s
                                                 sim::ChipFault fault = sim::ChipFault::None)
 {
     sim::PcConfig config;
+    config.driver = seam::nimbDriver();
     config.host = host;
     config.drive = drive;
     config.adapterPort = port;

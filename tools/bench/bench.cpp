@@ -3,7 +3,10 @@
 // (64 KiB) go through the disk client, the port driver host and the whole
 // driver. The bus counters give every port access of each request; the
 // recorded trace is cut into its block transfers, which must cost exactly
-// what the mode's protocol prescribes.
+// what the mode's protocol prescribes. What the driver chose is read where
+// the hardware shows it: the pair from the mode byte on the port's data
+// lines, 32-bit EPP blocks from the width of their data cycles, the DRQ
+// block from the command the drive was given.
 #include "tools/bench/bench.h"
 
 #include <cstdio>
@@ -13,22 +16,19 @@
 #include <string>
 #include <vector>
 
-#include "ata/ata.h"
-#include "link/link.h"
-#include "miniport/parameters.h"
-#include "sim/host/disk_client.h"
+#include "sim/ata/ata_drive.h"
 #include "sim/ata/disk_image.h"
 #include "sim/bus/io_bus.h"
+#include "sim/host/disk_client.h"
 #include "sim/wire/nimb_adapter.h"
 #include "tools/bench/bench_figures.h"
 #include "tools/bench/bench_rig.h"
 #include "tools/nimbsim/report.h"
 
 namespace nimbsim {
+namespace bench {
 namespace {
 
-using bench::Direction;
-using bench::ModeFigures;
 
 constexpr uint32_t kRequestSectors = 128;  // 64 KiB
 constexpr uint32_t kRequestBytes = kRequestSectors * sim::kSectorBytes;
@@ -83,24 +83,33 @@ struct Measured {
     bool blocksAgree = false;
 };
 
-// The block routine the driver really runs for this direction: 8-bit EPP
-// modes move 32 bits at a time once 32-bit cycles were found to work.
-unsigned effectiveMode(Direction direction)
+// ATA opcodes of the commands whose DRQ blocks are the drive's multiple
+// count rather than one sector.
+constexpr uint8_t kReadMultiple = 0xC4;
+constexpr uint8_t kWriteMultiple = 0xC5;
+
+// The sectors per DRQ block of the data commands the drive took from
+// `first` on in its command log.
+uint32_t drqSectors(const sim::AtaDrive& drive, size_t first)
 {
-    bool upgraded = LinkState.Epp32Usable && !LinkState.Epp32Disabled;
-    if (direction == Direction::Read) {
-        unsigned m = LinkState.LinkReadMode;
-        return m == RM_EPP8 && upgraded ? unsigned{RM_EPP32} : m;
-    }
-    unsigned m = LinkState.LinkWriteMode;
-    return m == WM_EPP8 && upgraded ? unsigned{WM_EPP32} : m;
+    const std::vector<sim::CommandRecord>& log = drive.commandLog();
+    for (size_t i = first; i < log.size(); ++i)
+        if ((log[i].command == kReadMultiple || log[i].command == kWriteMultiple) && drive.multipleCount() != 0)
+            return drive.multipleCount();
+    return 1;
 }
 
-uint32_t drqSectors()
+// Whether a block of the trace moved its data in 32-bit EPP cycles.
+bool epp32Blocks(const std::vector<TraceSegment>& segments)
 {
-    const UnitStateRecord& u = UnitState[0];
-    if (DriverParameters.NoMultipleMode || !(u.flags & UNIT_MULTIPLE) || u.multipleCount == 0) return 1;
-    return u.multipleCount;
+    for (const TraceSegment& s : segments)
+        if ((s.kind == TraceSegment::EppRead || s.kind == TraceSegment::EppWrite) && s.dataWidth == 4) return true;
+    return false;
+}
+
+std::string settledOn(const Measured& m)
+{
+    return "driver settled on " + std::to_string(m.linkRead) + "/" + std::to_string(m.linkWrite);
 }
 
 std::vector<uint8_t> randomSectors(uint32_t sectors, unsigned seed)
@@ -114,7 +123,7 @@ std::vector<uint8_t> randomSectors(uint32_t sectors, unsigned seed)
 // One READ(10) or WRITE(10) of data.size() bytes at lba. A read must
 // bring back `data` (the image holds it there); a write sends `data`,
 // which must then be in the image.
-bool transfer(bench::BenchRig& rig, Direction direction, uint32_t lba, const std::vector<uint8_t>& data,
+bool transfer(BenchRig& rig, Direction direction, uint32_t lba, const std::vector<uint8_t>& data,
               std::string& problem)
 {
     uint32_t sectors = static_cast<uint32_t>(data.size() / sim::kSectorBytes);
@@ -137,25 +146,28 @@ bool transfer(bench::BenchRig& rig, Direction direction, uint32_t lba, const std
     return true;
 }
 
-Measured measure(const BenchCase& c)
+Measured measure(const BenchCase& c, const sim::DriverImage& driver)
 {
     Measured m;
-    const ModeFigures& figures = bench::figuresFor(c.direction, c.mode);
-    auto rig = bench::makeRig(c.machine, c.arguments);
+    const ModeFigures& figures = figuresFor(c.direction, c.mode);
+    auto rig = makeRig(c.machine, c.arguments, driver);
     if (!rig->boot()) {
         m.problem = "adapter not found";
         return m;
     }
-    m.linkRead = LinkState.LinkReadMode;
-    m.linkWrite = LinkState.LinkWriteMode;
-    m.upgraded = effectiveMode(c.direction) != (c.direction == Direction::Read ? m.linkRead : m.linkWrite);
-    if (effectiveMode(c.direction) != c.mode) {
-        m.problem = "driver settled on " + std::to_string(m.linkRead) + "/" + std::to_string(m.linkWrite);
-        return m;
-    }
-    bool enhanced = LinkState.HostPortKind != HOST_PORT_PLAIN;
     sim::IoBus& bus = rig->bus();
     sim::DiskInfo info = rig->disk().identify();
+    // After a request the driver leaves its mode byte, read mode * 16 +
+    // write mode, on the port's data lines.
+    uint8_t modeByte = rig->dataLatch();
+    m.linkRead = modeByte >> 4;
+    m.linkWrite = modeByte & 0x0F;
+    unsigned pairMode = c.direction == Direction::Read ? m.linkRead : m.linkWrite;
+    bool eppPair = isEppMode(Direction::Read, m.linkRead) || isEppMode(Direction::Write, m.linkWrite);
+    if (pairMode != c.mode && !(pairMode == epp8Mode(c.direction) && c.mode == epp32Mode(c.direction))) {
+        m.problem = settledOn(m);
+        return m;
+    }
     if (!info.capacity.result.good()) {
         m.problem = "READ CAPACITY failed: " + describeFailure(info.capacity.result);
         return m;
@@ -167,32 +179,46 @@ Measured measure(const BenchCase& c)
     std::vector<uint8_t> one(data.begin(), data.begin() + sim::kSectorBytes);
 
     // A first request settles whatever the first one after loading does.
-    if (!transfer(*rig, c.direction, kFirstLba, one, m.problem)) return m;
+    // Its blocks show whether an 8-bit EPP mode runs the 32-bit routine,
+    // which it does once 32-bit cycles were found to work.
+    bus.clearRecording();
+    bus.startRecording();
+    bool settled = transfer(*rig, c.direction, kFirstLba, one, m.problem);
+    bus.stopRecording();
+    if (!settled) return m;
+    m.upgraded = pairMode == epp8Mode(c.direction) && epp32Blocks(findBlockSegments(bus.recorded(), rig->portBase()));
+    if ((m.upgraded ? epp32Mode(c.direction) : pairMode) != c.mode) {
+        m.problem = settledOn(m);
+        return m;
+    }
 
     bus.clearRecording();
     bus.startRecording();
     bool ok = transfer(*rig, c.direction, kFirstLba, one, m.problem);
     bus.stopRecording();
     if (!ok) return m;
-    auto segments = bench::findBlockSegments(bus.recorded(), rig->portBase());
+    // On a port run in an EPP pair every block is cut into the chunks the
+    // adapter's chunk codes announce.
+    auto segments = findBlockSegments(bus.recorded(), rig->portBase());
     for (const auto& s : segments) {
-        if (s.kind == bench::TraceSegment::ChunkCode)
+        if (s.kind == TraceSegment::ChunkCode)
             m.sectorChunk += s.accesses;
         else
             m.sectorBlock += s.accesses;
     }
-    std::string oneSector = bench::compareBlocks(segments, bench::expectedBlocks(figures, 1, 1, enhanced));
+    std::string oneSector = compareBlocks(segments, expectedBlocks(figures, 1, 1, eppPair));
 
     bus.clearRecording();
     bus.startRecording();
+    size_t commandsBefore = rig->drive().commandLog().size();
     uint64_t before = bus.accessCount();
     ok = transfer(*rig, c.direction, kFirstLba, data, m.problem);
     m.request = bus.accessCount() - before;
     bus.stopRecording();
     if (!ok) return m;
-    segments = bench::findBlockSegments(bus.recorded(), rig->portBase());
-    std::string whole = bench::compareBlocks(
-        segments, bench::expectedBlocks(figures, kRequestSectors, drqSectors(), enhanced));
+    segments = findBlockSegments(bus.recorded(), rig->portBase());
+    std::string whole = compareBlocks(
+        segments, expectedBlocks(figures, kRequestSectors, drqSectors(rig->drive(), commandsBefore), eppPair));
     bus.clearRecording();
     m.ran = true;
     m.blocksAgree = oneSector.empty() && whole.empty();
@@ -245,7 +271,7 @@ void printHeader()
 
 }  // namespace
 
-int runBench(const Options&)
+int runBench(const sim::DriverImage& driver)
 {
     std::clock_t start = std::clock();
     printHeader();
@@ -253,8 +279,8 @@ int runBench(const Options&)
     bool anyUpgraded = false;
     std::vector<std::string> problems;
     for (const BenchCase& c : kCases) {
-        const ModeFigures& f = bench::figuresFor(c.direction, c.mode);
-        Measured m = measure(c);
+        const ModeFigures& f = figuresFor(c.direction, c.mode);
+        Measured m = measure(c, driver);
         const char* dir = c.direction == Direction::Read ? "R" : "W";
         if (!m.ran) {
             std::printf("%-3s %-2u %-14s %-7s %-12s  n/a: %s\n", dir, c.mode, modeSymbol(c.direction, c.mode),
@@ -265,7 +291,7 @@ int runBench(const Options&)
         ++measured;
         if (m.blocksAgree) ++agreed;
         else problems.push_back(std::string(dir) + std::to_string(c.mode) + ": " + m.problem);
-        char pair[16], exact[16];
+        char pair[32], exact[48];
         std::snprintf(pair, sizeof pair, "%u/%u%s", m.linkRead, m.linkWrite, m.upgraded ? "*" : "");
         if (m.upgraded) anyUpgraded = true;
         uint64_t exactBlock = f.blockAccesses(sim::kSectorBytes);
@@ -296,4 +322,5 @@ int runBench(const Options&)
     return problems.empty() ? 0 : 1;
 }
 
+}  // namespace bench
 }  // namespace nimbsim

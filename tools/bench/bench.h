@@ -2,11 +2,14 @@
 #ifndef TOOLS_BENCH_BENCH_H
 #define TOOLS_BENCH_BENCH_H
 
-#include "tools/nimbsim/cli_options.h"
+#include "sim/machine/driver_image.h"
 
 namespace nimbsim {
-// Prints the table; returns the process exit status.
-int runBench(const Options& options);
-}
+namespace bench {
+// Measures every mode with the driver given; prints the table and returns
+// the process exit status.
+int runBench(const sim::DriverImage& driver);
+}  // namespace bench
+}  // namespace nimbsim
 
 #endif  // TOOLS_BENCH_BENCH_H

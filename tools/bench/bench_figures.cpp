@@ -1,5 +1,6 @@
 #include "tools/bench/bench_figures.h"
 
+#include <algorithm>
 #include <sstream>
 #include <stdexcept>
 
@@ -93,6 +94,13 @@ uint64_t eppBytesIn(const Cursor& c, size_t from, size_t to)
     return bytes;
 }
 
+uint8_t widestIn(const Cursor& c, size_t from, size_t to)
+{
+    uint8_t widest = 0;
+    for (size_t i = from; i < to; ++i) widest = std::max(widest, c.trace[i].width);
+    return widest;
+}
+
 }  // namespace
 
 uint64_t ModeFigures::blockAccesses(uint64_t bytes) const
@@ -113,6 +121,15 @@ const ModeFigures& figuresFor(Direction direction, unsigned mode)
     for (const ModeFigures& m : kModes)
         if (m.direction == direction && m.mode == mode) return m;
     throw std::out_of_range("no such transfer mode");
+}
+
+unsigned epp8Mode(Direction direction) { return direction == Direction::Read ? 10 : 3; }
+
+unsigned epp32Mode(Direction direction) { return direction == Direction::Read ? 11 : 4; }
+
+bool isEppMode(Direction direction, unsigned mode)
+{
+    return mode == epp8Mode(direction) || mode == epp32Mode(direction);
 }
 
 std::vector<uint32_t> chunkLengths(uint32_t bytes)
@@ -140,6 +157,7 @@ std::vector<TraceSegment> findBlockSegments(const std::vector<sim::IoAccess>& tr
         size_t end = i;
         TraceSegment::Kind kind = TraceSegment::StrobedRead;
         uint64_t eppBytes = 0;
+        uint8_t dataWidth = 0;
         if (c.is(i, kData, true) &&
             (a.value == 0x81 || a.value == 0x91 || a.value == 0x89 || a.value == 0xA1)) {
             end = strobedBlockEnd(c, i, kind);
@@ -154,6 +172,7 @@ std::vector<TraceSegment> findBlockSegments(const std::vector<sim::IoAccess>& tr
             if (k > i + 3 && c.is(k, kControl, false) && c.is(k + 1, kControl, true)) {
                 kind = TraceSegment::EppRead;
                 eppBytes = eppBytesIn(c, i + 3, k);
+                dataWidth = widestIn(c, i + 3, k);
                 end = k + 2;
             }
         } else if (c.isWrite(i, kEppAddress, 0x40)) {
@@ -162,11 +181,12 @@ std::vector<TraceSegment> findBlockSegments(const std::vector<sim::IoAccess>& tr
             if (k > i + 1) {
                 kind = TraceSegment::EppWrite;
                 eppBytes = eppBytesIn(c, i + 1, k);
+                dataWidth = widestIn(c, i + 1, k);
                 end = k;
             }
         }
         if (end > i) {
-            found.push_back(TraceSegment{kind, i, end - i, eppBytes});
+            found.push_back(TraceSegment{kind, i, end - i, eppBytes, dataWidth});
             i = end;
         } else {
             ++i;

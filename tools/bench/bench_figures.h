@@ -50,6 +50,13 @@ struct ModeFigures {
 const std::vector<ModeFigures>& modeTable();
 const ModeFigures& figuresFor(Direction direction, unsigned mode);
 
+// The EPP modes: 8-bit cycles (read mode 10, write mode 3), and the 32-bit
+// block routines (read mode 11, write mode 4) that the 8-bit modes run once
+// 32-bit cycles were found to work on the port.
+unsigned epp8Mode(Direction direction);
+unsigned epp32Mode(Direction direction);
+bool isEppMode(Direction direction, unsigned mode);
+
 // The chunks an enhanced port cuts a block into (adapter size codes).
 std::vector<uint32_t> chunkLengths(uint32_t bytes);
 
@@ -59,6 +66,7 @@ struct TraceSegment {
     size_t first;       // index of its first access in the trace
     uint64_t accesses;  // accesses it spans
     uint64_t eppBytes;  // bytes moved by EPP data cycles (EPP kinds only)
+    uint8_t dataWidth;  // bytes of its widest EPP data cycle (EPP kinds only)
 };
 
 // Finds the block transfers of a request in the port trace of a port at

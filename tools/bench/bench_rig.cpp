@@ -1,6 +1,5 @@
 #include "tools/bench/bench_rig.h"
 
-#include "miniport/request.h"
 #include "sim/ata/ata_drive.h"
 #include "sim/host/disk_client.h"
 #include "sim/ata/disk_image.h"
@@ -19,7 +18,8 @@ constexpr uint16_t kPort = 0x378;
 
 class PcRig : public BenchRig {
 public:
-    PcRig(const std::string& machine, const std::string& arguments) : pc_(configFor(machine, arguments))
+    PcRig(const std::string& machine, const std::string& arguments, const sim::DriverImage& driver)
+        : pc_(configFor(machine, arguments, driver))
     {
     }
     bool boot() override { return pc_.boot().adapterFound; }
@@ -29,11 +29,14 @@ public:
     sim::NimbAdapter& adapter() override { return pc_.adapter(); }
     sim::AtaDrive& drive() override { return pc_.drive(); }
     uint16_t portBase() const override { return kPort; }
+    uint8_t dataLatch() override { return pc_.dataLatch(); }
 
 private:
-    static sim::PcConfig configFor(const std::string& machine, const std::string& arguments)
+    static sim::PcConfig configFor(const std::string& machine, const std::string& arguments,
+                                   const sim::DriverImage& driver)
     {
         sim::PcConfig c;
+        c.driver = driver;
         c.host = machine;
         c.adapterPort = kPort;
         c.arguments = arguments;
@@ -47,7 +50,7 @@ private:
 // the machine but the interrupt controller and the clock.
 class Byte7Rig : public BenchRig {
 public:
-    explicit Byte7Rig(const std::string& arguments)
+    Byte7Rig(const std::string& arguments, const sim::DriverImage& driver) : driver_(driver)
     {
         sim::DriveConfig drive = sim::drivePreset("fixed");
         image_ = sim::DiskImage::inMemory(drive.defaultImageBytes / sim::kSectorBytes);
@@ -80,8 +83,8 @@ public:
     bool boot() override
     {
         sim::bindPlatformHost(host_.get());
-        DriverImageReset();
-        host_->boot(&DriverEntry);
+        if (driver_.reset) driver_.reset();
+        host_->boot(driver_.entry);
         return host_->adapterCount() > 0;
     }
     sim::IoBus& bus() override { return bus_; }
@@ -90,8 +93,10 @@ public:
     sim::NimbAdapter& adapter() override { return *adapter_; }
     sim::AtaDrive& drive() override { return *drive_; }
     uint16_t portBase() const override { return kPort; }
+    uint8_t dataLatch() override { return port_->dataLatch(); }
 
 private:
+    sim::DriverImage driver_;
     sim::Clock clock_;
     sim::IoBus bus_{clock_};
     sim::Pic pic_{&bus_};
@@ -106,10 +111,11 @@ private:
 
 }  // namespace
 
-std::unique_ptr<BenchRig> makeRig(const std::string& machine, const std::string& arguments)
+std::unique_ptr<BenchRig> makeRig(const std::string& machine, const std::string& arguments,
+                                  const sim::DriverImage& driver)
 {
-    if (machine == "byte7") return std::make_unique<Byte7Rig>(arguments);
-    return std::make_unique<PcRig>(machine, arguments);
+    if (machine == "byte7") return std::make_unique<Byte7Rig>(arguments, driver);
+    return std::make_unique<PcRig>(machine, arguments, driver);
 }
 
 }  // namespace bench

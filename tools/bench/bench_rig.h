@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "sim/machine/driver_image.h"
 #include "sim/machine/simulated_pc.h"
 
 namespace sim {
@@ -33,11 +34,14 @@ public:
     virtual sim::NimbAdapter& adapter() = 0;
     virtual sim::AtaDrive& drive() = 0;
     virtual uint16_t portBase() const = 0;
+    // The port's data latch (the mode byte after a request).
+    virtual uint8_t dataLatch() = 0;
 };
 
 // "byte7" names the bit-7 port built here; any other name is a machine
-// kind of sim::SimulatedPc.
-std::unique_ptr<BenchRig> makeRig(const std::string& machine, const std::string& arguments);
+// kind of sim::SimulatedPc. Either loads `driver`.
+std::unique_ptr<BenchRig> makeRig(const std::string& machine, const std::string& arguments,
+                                  const sim::DriverImage& driver);
 
 }  // namespace bench
 }  // namespace nimbsim

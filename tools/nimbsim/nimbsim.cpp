@@ -11,14 +11,15 @@
 
 #include <unistd.h>
 
+#include "seam/nimb_driver.h"
 #include "sim/host/disk_client.h"
-#include "sim/machine/simulated_pc.h"
 #include "sim/host/scsi_port_host.h"
+#include "sim/machine/simulated_pc.h"
+#include "tools/bench/bench.h"
+#include "tools/nimbsim/boot_diagnosis.h"
 #include "tools/nimbsim/cli_options.h"
 #include "tools/nimbsim/commands.h"
 #include "tools/nimbsim/report.h"
-#include "tools/bench/bench.h"
-#include "tools/nimbsim/boot_diagnosis.h"
 #include "tools/nimbsim/soak_command.h"
 
 namespace nimbsim {
@@ -32,7 +33,7 @@ constexpr int kExitNoAdapter = 3;
 int run(const Options& options)
 {
     if (options.command == "soak") return runSoak(options);
-    if (options.command == "bench") return runBench(options);
+    if (options.command == "bench") return bench::runBench(options.pc.driver);
     sim::SimulatedPc pc(options.pc);
     const sim::BootReport& boot = pc.boot();
     if (options.command == "info" && !options.quiet && !options.json)
@@ -53,6 +54,7 @@ int main(int argc, char** argv)
     using namespace nimbsim;
     try {
         Options options = parseOptions(argc, argv);
+        options.pc.driver = seam::nimbDriver();
         return run(options);
     } catch (const UsageError& e) {
         if (*e.what()) std::cerr << "nimbsim: " << e.what() << "\n\n";

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "seam/nimb_driver.h"
 #include "sim/host/scsi_port_host.h"
 
 namespace nimbsim {
@@ -101,7 +102,7 @@ DiskFacts collectFacts(sim::SimulatedPc& pc, const sim::DiskInfo& info)
     DiskFacts f;
     f.port = pc.report().port;
     f.hostKind = pc.config().host;
-    f.driverPortKind = pc.driverPortKind();
+    f.driverPortKind = seam::nimbDriverPortKind();
     uint8_t modes = pc.dataLatch();
     f.readMode = modes >> 4;
     f.writeMode = modes & 0x0F;
