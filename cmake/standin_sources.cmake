@@ -41,6 +41,7 @@ set(NIMB_CHIPS_SOURCES
 # Whole machines, and the class driver's side of the host.
 set(NIMB_MACHINE_SOURCES
   ${NIMB_ROOT}/sim/host/disk_client.cpp
+  ${NIMB_ROOT}/sim/machine/host_kinds.cpp
   ${NIMB_ROOT}/sim/machine/simulated_pc.cpp)
 
 # The fault soak and the bench's measuring parts.

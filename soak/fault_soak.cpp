@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "sim/ata/ata_drive.h"
+#include "sim/ata/drive_presets.h"
 #include "sim/host/disk_client.h"
 #include "sim/ata/disk_image.h"
 #include "sim/wire/nimb_adapter.h"
@@ -182,14 +183,6 @@ struct SegmentPlan {
 enum class Op { Read, Write, Verify };
 
 const char* opName(Op op) { return op == Op::Read ? "READ(10)" : op == Op::Write ? "WRITE(10)" : "VERIFY(10)"; }
-
-// The read modes each machine can carry besides nibble and five-plus-three.
-bool hasBidirectional(const std::string& host)
-{
-    return host == "ps2" || host == "epp" || host == "smc" || host == "winbond" || host == "pci" ||
-           host == "picmirror";
-}
-bool hasEpp(const std::string& host) { return host != "plain" && host != "ps2" && host != "chipset22"; }
 
 class Segment {
 public:
@@ -940,16 +933,28 @@ void Segment::finish()
     pc_.reset();
 }
 
+// The mode pairs a machine of the kind can carry: nibble and
+// five-plus-three reads everywhere, bidirectional and EPP where its port
+// has them.
 std::vector<std::string> argumentChoices(const std::string& host)
 {
+    const HostKindInfo* kind = findHostKind(host);
     std::vector<std::string> list;
     for (int r = 0; r <= 5; ++r)
         for (int w = 0; w <= 2; ++w) list.push_back("/r" + std::to_string(r) + " /w" + std::to_string(w));
-    if (hasBidirectional(host))
+    if (kind && kind->bidirectionalReads)
         for (int r = 8; r <= 9; ++r)
             for (int w = 0; w <= 2; ++w) list.push_back("/r" + std::to_string(r) + " /w" + std::to_string(w));
-    if (hasEpp(host)) list.push_back("/r10 /w3");
+    if (kind && kind->epp) list.push_back("/r10 /w3");
     return list;
+}
+
+// Whether the preset serves a medium of any size.
+bool anyImageSize(const std::string& drive)
+{
+    for (const DrivePresetInfo& p : drivePresetInfos())
+        if (drive == p.name) return p.anyImageSize;
+    return false;
 }
 
 SegmentPlan drawPlan(std::mt19937_64& rng, const std::string& host, const std::vector<std::string>& drives)
@@ -958,7 +963,7 @@ SegmentPlan drawPlan(std::mt19937_64& rng, const std::string& host, const std::v
     SegmentPlan plan;
     plan.host = host;
     plan.drive = drives[below(drives.size())];
-    if (plan.drive == "fixed" || plan.drive == "removable") {
+    if (anyImageSize(plan.drive)) {
         static const uint64_t sizes[] = {1ull << 20, 8ull << 20, 32ull << 20, 128ull << 20, 512ull << 20};
         plan.imageBytes = sizes[below(5)];
     }
@@ -1027,7 +1032,8 @@ SoakStats FaultSoak::run()
     if (hosts.empty())
         for (const HostKindInfo& k : hostKinds()) hosts.push_back(k.name);
     std::vector<std::string> drives = options_.drives;
-    if (drives.empty()) drives = {"fixed", "fixed", "fixed", "iota", "conner", "syquest", "removable", "chs"};
+    if (drives.empty())
+        for (const DrivePresetInfo& p : drivePresetInfos()) drives.insert(drives.end(), p.drawWeight, p.name);
     uint32_t nextStamp = 1;
     uint32_t perSegment = std::max<uint32_t>(1, options_.segmentRequests);
     while (stats.requests < options_.requests) {

@@ -4,11 +4,11 @@
 // copy of what the disk must hold.
 //
 // The run is cut into segments. Each segment builds a new SimulatedPc: the
-// machine kinds are taken in turn (plain, ps2, epp, smc, natsemi, winbond,
-// pci, window, chipset100, laptop, picmirror, chipset22), the drive preset
-// and image size are drawn, and the argument string either lets the driver
-// negotiate its modes or forces a read/write mode pair the machine can carry
-// (sometimes with /da, /dm or /di). The pair the driver ends up using, as
+// machine kinds the tool offers are taken in turn, the drive preset (by its
+// draw weight) and, for a drive that takes any size, the image size are
+// drawn, and the argument string either lets the driver negotiate its modes
+// or forces a read/write mode pair the machine's port can carry, as the
+// table of machine kinds says (sometimes with /da, /dm or /di). The pair the driver ends up using, as
 // the mode byte it leaves on the port's data lines shows it, is recorded.
 //
 // The disk's contents are generated: every block holds a pattern made from
@@ -105,9 +105,9 @@ struct SoakOptions {
     uint64_t seed = 1;
     uint32_t segmentRequests = 250;  // requests per simulated PC
     unsigned faultPercent = 20;      // share of requests that get a fault
-    // Machine kinds to cycle through; empty: all of them.
+    // Machine kinds to cycle through; empty: all those the tool offers.
     std::vector<std::string> hosts;
-    // Drive presets to draw from; empty: all of them.
+    // Drive presets to draw from; empty: all of them, by their draw weights.
     std::vector<std::string> drives;
     // Where findings are written as they happen (nullptr: kept only).
     std::ostream* log = nullptr;

@@ -467,9 +467,14 @@ TEST_P(PcNoAdapter, TriesEveryPortAndHoldsNothing)
     e2e::expectNoViolations(pc);
 }
 
-INSTANTIATE_TEST_SUITE_P(Machines, PcNoAdapter,
-                         ::testing::Values("plain", "ps2", "epp", "smc", "natsemi", "winbond", "pci",
-                                           "window", "chipset100", "laptop"),
+std::vector<const char*> machineKinds()
+{
+    std::vector<const char*> names;
+    for (const sim::HostKindInfo& k : sim::hostKinds()) names.push_back(k.name);
+    return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, PcNoAdapter, ::testing::ValuesIn(machineKinds()),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 }  // namespace

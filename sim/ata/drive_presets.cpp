@@ -119,7 +119,8 @@ DriveConfig chsDisk()
 }
 
 // Every preset, in the order the tool lists them, with the line that
-// describes it there.
+// describes it there. The fixed disk, the common case, is drawn three times
+// as often as each of the others.
 struct PresetEntry {
     DrivePresetInfo info;
     DriveConfig (*make)();
@@ -128,12 +129,12 @@ struct PresetEntry {
 const std::vector<PresetEntry>& presetTable()
 {
     static const std::vector<PresetEntry> table = {
-        {{"fixed", "fixed LBA disk, N/16/63 from the image size (64 MiB)"}, fixedDisk},
-        {{"iota", "cartridge drive, 96 MiB, 8 heads/32 sectors, MSN"}, iotaDrive},
-        {{"conner", "CHS disk reporting 653/2/32, really 615/4/17 (20 MiB)"}, connerDisk},
-        {{"syquest", "cartridge drive with vendor command 0xC0, no MSN"}, syquestDrive},
-        {{"removable", "generic cartridge drive with media status (MSN)"}, genericRemovable},
-        {{"chs", "fixed CHS-only disk 980/10/17 (81 MiB)"}, chsDisk},
+        {{"fixed", "fixed LBA disk, N/16/63 from the image size (64 MiB)", 3, true}, fixedDisk},
+        {{"iota", "cartridge drive, 96 MiB, 8 heads/32 sectors, MSN", 1, false}, iotaDrive},
+        {{"conner", "CHS disk reporting 653/2/32, really 615/4/17 (20 MiB)", 1, false}, connerDisk},
+        {{"syquest", "cartridge drive with vendor command 0xC0, no MSN", 1, false}, syquestDrive},
+        {{"removable", "generic cartridge drive with media status (MSN)", 1, true}, genericRemovable},
+        {{"chs", "fixed CHS-only disk 980/10/17 (81 MiB)", 1, false}, chsDisk},
     };
     return table;
 }
@@ -158,6 +159,13 @@ const std::vector<std::string>& drivePresetNames()
         return v;
     }();
     return names;
+}
+
+bool isDrivePreset(const std::string& name)
+{
+    for (const PresetEntry& e : presetTable())
+        if (name == e.info.name) return true;
+    return false;
 }
 
 std::optional<DriveConfig> findDrivePreset(const std::string& name)

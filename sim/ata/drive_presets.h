@@ -66,20 +66,28 @@ struct DriveConfig {
     DriveTiming timing;
 };
 
-// Presets by name: "fixed" (LBA disk, geometry N/16/63 from its size),
-// "iota" (removable cartridge drive, 96 MiB cartridges, 8/32 geometry, MSN
-// supported, 0xDC acknowledges), "conner" (small CHS-only disk reporting
-// 653/2/32, 41,820 sectors, which accepts 4 heads / 17 sectors), "syquest"
-// (removable, 0xC0), "removable" (generic removable drive with media status
-// notification), "chs" (fixed CHS-only disk 980/10/17).
-std::optional<DriveConfig> findDrivePreset(const std::string& name);
-DriveConfig drivePreset(const std::string& name);  // throws std::invalid_argument
-const std::vector<std::string>& drivePresetNames();
+// Presets by name, in one table: "fixed" (LBA disk, geometry N/16/63 from
+// its size), "iota" (removable cartridge drive, 96 MiB cartridges, 8/32
+// geometry, MSN supported, 0xDC acknowledges), "conner" (small CHS-only disk
+// reporting 653/2/32, 41,820 sectors, which accepts 4 heads / 17 sectors),
+// "syquest" (removable, 0xC0), "removable" (generic removable drive with
+// media status notification), "chs" (fixed CHS-only disk 980/10/17).
+// nimbsim --drive and --help, the machine, the soak and the tests read it.
 struct DrivePresetInfo {
     const char* name;
-    const char* description;
+    const char* description;  // the line nimbsim --help gives it
+    // How often a random choice of drive takes this one, against the others.
+    unsigned drawWeight;
+    // The drive serves a medium of any size (its geometry follows the
+    // image), so a random choice of machine may draw the image size too.
+    bool anyImageSize;
 };
+// Every preset, in the order --help lists them.
 const std::vector<DrivePresetInfo>& drivePresetInfos();
+const std::vector<std::string>& drivePresetNames();
+bool isDrivePreset(const std::string& name);
+std::optional<DriveConfig> findDrivePreset(const std::string& name);
+DriveConfig drivePreset(const std::string& name);  // throws std::invalid_argument
 
 }  // namespace sim
 

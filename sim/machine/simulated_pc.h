@@ -18,6 +18,7 @@
 #include "sim/bus/io_bus.h"
 #include "sim/chips/chip_model.h"
 #include "sim/machine/driver_image.h"
+#include "sim/machine/host_kinds.h"
 
 namespace sim {
 
@@ -33,7 +34,7 @@ struct PcConfig {
     // The driver the machine loads at boot; boot() refuses a machine
     // without one.
     DriverImage driver;
-    std::string host = "epp";    // machine kind, see hostKinds()
+    std::string host = "epp";    // machine kind, see hostKindTable()
     uint16_t adapterPort = 0x378;
     bool adapterPresent = true;
     std::string drive = "fixed";  // a drive preset, see drivePresetNames()
@@ -47,15 +48,6 @@ struct PcConfig {
     // The fault variant of the machine's chip (not the PIC and RTC).
     ChipFault chipFault = ChipFault::None;
 };
-
-// Machine kinds and a line describing each.
-struct HostKindInfo {
-    const char* name;
-    const char* description;
-};
-const std::vector<HostKindInfo>& hostKinds();
-bool isHostKind(const std::string& name);
-bool isDrivePreset(const std::string& name);
 
 // What booting the driver on the machine gave.
 struct BootReport {
@@ -101,7 +93,7 @@ public:
     uint8_t dataLatch();
 
 private:
-    void buildHostHardware();
+    void buildHostHardware(const HostKindInfo& kind);
 
     PcConfig config_;
     Clock clock_;

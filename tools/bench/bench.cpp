@@ -20,6 +20,7 @@
 #include "sim/ata/disk_image.h"
 #include "sim/bus/io_bus.h"
 #include "sim/host/disk_client.h"
+#include "sim/machine/host_kinds.h"
 #include "sim/wire/nimb_adapter.h"
 #include "tools/bench/bench_figures.h"
 #include "tools/bench/bench_rig.h"
@@ -37,8 +38,10 @@ constexpr uint32_t kFirstLba = 4096;
 constexpr double kTimingSeconds = 0.25;
 constexpr unsigned kMaxTimedRequests = 48;
 
-// Where and how each mode is measured. The argument string forces the pair
-// without negotiation (/da) where that is how the mode is reached.
+// Where and how each mode is measured: on a machine kind whose port
+// carries the mode (as the table of machine kinds says). The argument
+// string forces the pair without negotiation (/da) where that is how the
+// mode is reached.
 struct BenchCase {
     Direction direction;
     unsigned mode;
@@ -107,6 +110,15 @@ bool epp32Blocks(const std::vector<TraceSegment>& segments)
     return false;
 }
 
+// Whether the machine kind's port carries the mode: nibble and
+// five-plus-three reads and strobed writes every port does.
+bool carries(const sim::HostKindInfo& kind, Direction direction, unsigned mode)
+{
+    if (isEppMode(direction, mode)) return kind.epp;
+    if (direction == Direction::Write || mode <= 5) return true;
+    return mode <= 7 ? kind.bit7Reads : kind.bidirectionalReads;
+}
+
 std::string settledOn(const Measured& m)
 {
     return "driver settled on " + std::to_string(m.linkRead) + "/" + std::to_string(m.linkWrite);
@@ -150,6 +162,11 @@ Measured measure(const BenchCase& c, const sim::DriverImage& driver)
 {
     Measured m;
     const ModeFigures& figures = figuresFor(c.direction, c.mode);
+    const sim::HostKindInfo* kind = sim::findHostKind(c.machine);
+    if (!kind || !carries(*kind, c.direction, c.mode)) {
+        m.problem = "the machine's port does not carry the mode";
+        return m;
+    }
     auto rig = makeRig(c.machine, c.arguments, driver);
     if (!rig->boot()) {
         m.problem = "adapter not found";

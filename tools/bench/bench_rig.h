@@ -1,7 +1,7 @@
-// nimbsim bench: the machines the transfer modes are measured on. Most are
-// the tool's ordinary simulated PCs; read modes 6 and 7 need a port whose
-// control bit 7 turns the data lines around, which no machine kind of the
-// tool has, so that one is put together here from the same parts.
+// nimbsim bench: the machines the transfer modes are measured on, simulated
+// PCs of the kinds in the table of machine kinds (read modes 6 and 7 need a
+// port whose control bit 7 turns the data lines around: the "byte7" kind,
+// which only the bench builds), with the adapter at 0x378 and the fixed disk.
 #ifndef TOOLS_BENCH_BENCH_RIG_H
 #define TOOLS_BENCH_BENCH_RIG_H
 
@@ -12,34 +12,30 @@
 #include "sim/machine/driver_image.h"
 #include "sim/machine/simulated_pc.h"
 
-namespace sim {
-class DiskClient;
-class DiskImage;
-class NimbAdapter;
-class AtaDrive;
-class IoBus;
-}  // namespace sim
-
 namespace nimbsim {
 namespace bench {
 
 class BenchRig {
 public:
-    virtual ~BenchRig() = default;
+    BenchRig(const std::string& machine, const std::string& arguments, const sim::DriverImage& driver);
+
     // Loads the driver; true when it found the adapter.
-    virtual bool boot() = 0;
-    virtual sim::IoBus& bus() = 0;
-    virtual sim::DiskClient& disk() = 0;
-    virtual sim::DiskImage& image() = 0;
-    virtual sim::NimbAdapter& adapter() = 0;
-    virtual sim::AtaDrive& drive() = 0;
-    virtual uint16_t portBase() const = 0;
+    bool boot() { return pc_.boot().adapterFound; }
+    sim::IoBus& bus() { return pc_.bus(); }
+    sim::DiskClient& disk() { return pc_.disk(); }
+    sim::DiskImage& image() { return pc_.image(); }
+    sim::NimbAdapter& adapter() { return pc_.adapter(); }
+    sim::AtaDrive& drive() { return pc_.drive(); }
+    uint16_t portBase() const;
     // The port's data latch (the mode byte after a request).
-    virtual uint8_t dataLatch() = 0;
+    uint8_t dataLatch() { return pc_.dataLatch(); }
+
+private:
+    sim::SimulatedPc pc_;
 };
 
-// "byte7" names the bit-7 port built here; any other name is a machine
-// kind of sim::SimulatedPc. Either loads `driver`.
+// A rig of the machine kind `machine` that loads `driver` with the
+// argument string given.
 std::unique_ptr<BenchRig> makeRig(const std::string& machine, const std::string& arguments,
                                   const sim::DriverImage& driver);
 
