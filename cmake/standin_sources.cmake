@@ -46,7 +46,9 @@ set(NIMB_MACHINE_SOURCES
 
 # The fault soak and the bench's measuring parts.
 set(NIMB_SOAK_SOURCES
-  ${NIMB_ROOT}/soak/fault_soak.cpp)
+  ${NIMB_ROOT}/soak/fault_soak.cpp
+  ${NIMB_ROOT}/soak/soak_segment.cpp
+  ${NIMB_ROOT}/soak/shadow_disk.cpp)
 set(NIMB_BENCH_SOURCES
   ${NIMB_ROOT}/tools/bench/bench_figures.cpp
   ${NIMB_ROOT}/tools/bench/bench_rig.cpp)
