@@ -213,17 +213,7 @@ CommandResult Segment::issueWithReset(Op op, uint32_t lba, uint32_t count, uint8
     result.completed = host.isCompleted(srb) && !result.hang;
     result.srbStatus = srb->SrbStatus;
     result.scsiStatus = srb->ScsiStatus;
-    if (result.completed && result.scsiStatus == SCSISTAT_CHECK_CONDITION) {
-        std::vector<uint8_t> sense;
-        CommandResult s = pc_->disk().requestSense(sense);
-        if (s.good() && sense.size() >= 14 && (sense[0] & 0x7E) == 0x70) {
-            result.senseValid = true;
-            result.senseKey = sense[2] & 0x0F;
-            result.asc = sense[12];
-            result.ascq = sense[13];
-        }
-        result.sense = sense;
-    }
+    if (result.completed && result.scsiStatus == SCSISTAT_CHECK_CONDITION) pc_->disk().addSense(result);
     return result;
 }
 

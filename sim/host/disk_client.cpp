@@ -59,18 +59,23 @@ CommandResult DiskClient::command(const std::vector<uint8_t>& cdb, DataDirection
     result.completed = r.completed;
     result.hang = r.hang;
     if (r.completed && r.scsiStatus == SCSISTAT_CHECK_CONDITION) {
-        std::vector<uint8_t> sense;
-        CommandResult s = requestSense(sense);
-        if (s.good() && sense.size() >= 14 && (sense[0] & 0x7E) == 0x70) {
-            result.senseValid = true;
-            result.senseKey = sense[2] & 0x0F;
-            result.asc = sense[12];
-            result.ascq = sense[13];
-        }
-        result.sense = sense;
+        addSense(result);
         last_ = result;
     }
     return result;
+}
+
+void DiskClient::addSense(CommandResult& result)
+{
+    std::vector<uint8_t> sense;
+    CommandResult s = requestSense(sense);
+    if (s.good() && sense.size() >= 14 && (sense[0] & 0x7E) == 0x70) {
+        result.senseValid = true;
+        result.senseKey = sense[2] & 0x0F;
+        result.asc = sense[12];
+        result.ascq = sense[13];
+    }
+    result.sense = sense;
 }
 
 CommandResult DiskClient::requestSense(std::vector<uint8_t>& data, uint8_t allocation)

@@ -132,6 +132,10 @@ public:
     CapacityResult readCapacity();
     ModeSenseResult modeSense(uint8_t page, uint8_t allocation = 0xFF, bool disableBlockDescriptors = false);
     CommandResult requestSense(std::vector<uint8_t>& data, uint8_t allocation = 18);
+    // After a command that ended in CHECK CONDITION (one the client sent,
+    // or one sent straight to the host): REQUEST SENSE, and the sense data
+    // with its key and additional sense code into the command's result.
+    void addSense(CommandResult& result);
 
     // Transfers in pieces of at most maximumTransferBytes(); the first
     // failing piece ends the transfer and its result is returned.
