@@ -45,9 +45,9 @@
 #include "seam/nimb_driver.h"
 #include "sim/ata/ata_drive.h"
 #include "sim/host/disk_client.h"
-#include "sim/wire/nimb_adapter.h"
-#include "sim/machine/simulated_pc.h"
 #include "sim/host/scsi_port_host.h"
+#include "sim/machine/simulated_pc.h"
+#include "sim/wire/nimb_adapter.h"
 
 namespace nimb_fuzz {
 

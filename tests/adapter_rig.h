@@ -14,8 +14,8 @@
 #include "miniport/parameters.h"
 #include "miniport/request.h"
 #include "sim/ata/ata_device.h"
-#include "sim/chips/chip_model.h"
 #include "sim/bus/platform_port_io.h"
+#include "sim/chips/chip_model.h"
 #include "sim/wire/nimb_adapter.h"
 #include "sim/wire/parallel_port.h"
 

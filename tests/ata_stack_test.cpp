@@ -7,8 +7,8 @@
 #include "seam/nimb_driver.h"
 #include "sim/ata/ata_drive.h"
 #include "sim/ata/disk_image.h"
-#include "sim/machine/simulated_pc.h"
 #include "sim/host/scsi_port_host.h"
+#include "sim/machine/simulated_pc.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <set>
 
-#include "sim/host/disk_client.h"
 #include "sim/bus/io_bus.h"
+#include "sim/host/disk_client.h"
 #include "sim/host/scsi_port_host.h"
 
 namespace {

@@ -16,9 +16,9 @@
 #include "link/link.h"
 #include "sim/ata/drive_presets.h"
 #include "sim/chips/indexed_chipset22.h"
-#include "sim/wire/parallel_port.h"
 #include "sim/chips/pic.h"
 #include "sim/chips/ps2_system_board.h"
+#include "sim/wire/parallel_port.h"
 #include "support/pc_e2e.h"
 
 namespace {

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "seam/nimb_driver.h"
-#include "sim/host/disk_client.h"
 #include "sim/ata/disk_image.h"
-#include "sim/wire/nimb_adapter.h"
-#include "sim/machine/simulated_pc.h"
+#include "sim/host/disk_client.h"
 #include "sim/host/scsi_port_host.h"
+#include "sim/machine/simulated_pc.h"
+#include "sim/wire/nimb_adapter.h"
 
 namespace {
 

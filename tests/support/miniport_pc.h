@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "seam/nimb_driver.h"
-#include "sim/machine/simulated_pc.h"
 #include "sim/host/scsi_port_host.h"
+#include "sim/machine/simulated_pc.h"
 
 namespace miniport_test {
 

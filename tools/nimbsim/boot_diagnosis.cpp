@@ -3,8 +3,8 @@
 #include <cctype>
 #include <cstdio>
 
-#include "sim/host/disk_client.h"
 #include "sim/ata/disk_image.h"
+#include "sim/host/disk_client.h"
 #include "sim/wire/nimb_adapter.h"
 
 namespace nimbsim {
