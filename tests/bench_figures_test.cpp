@@ -144,4 +144,31 @@ TEST(BenchTraceReader, AMissingClockShowsInTheCount)
     EXPECT_NE(nimbsim::bench::compareBlocks(damaged, expected), "");
 }
 
+// The bench tells an 8-bit EPP mode that runs the 32-bit block routine by
+// the width of the block's data cycles: 32 bits once negotiation found
+// them working (/r10), 8 bits without negotiation (/da /r10).
+TEST(BenchTraceReader, TellsThirtyTwoBitEppBlocksByTheirCycles)
+{
+    for (const char* arguments : {"/r10", "/da /r10"}) {
+        SCOPED_TRACE(arguments);
+        auto rig = nimbsim::bench::makeRig("epp", arguments, seam::nimbDriver());
+        ASSERT_TRUE(rig->boot());
+        sim::IoBus& bus = rig->bus();
+        std::vector<uint8_t> buffer(512, 0x6B);
+        bus.startRecording();
+        ASSERT_TRUE(rig->disk().write10(9, 1, buffer.data(), 512).good());
+        ASSERT_TRUE(rig->disk().read10(9, 1, buffer.data(), 512).good());
+        bus.stopRecording();
+        std::vector<TraceSegment::Kind> kinds;
+        uint8_t expectedWidth = std::string(arguments) == "/r10" ? 4 : 1;
+        for (const TraceSegment& s : nimbsim::bench::findBlockSegments(bus.recorded(), 0x378)) {
+            if (s.kind == TraceSegment::ChunkCode) continue;
+            kinds.push_back(s.kind);
+            EXPECT_EQ(s.dataWidth, expectedWidth);
+            EXPECT_EQ(s.eppBytes, 512u);
+        }
+        EXPECT_EQ(kinds, (std::vector<TraceSegment::Kind>{TraceSegment::EppWrite, TraceSegment::EppRead}));
+    }
+}
+
 }  // namespace
