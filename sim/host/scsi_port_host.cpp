@@ -752,7 +752,7 @@ ExecuteResult ScsiPortHost::execute(uint8_t target, uint8_t lun, const std::vect
 {
     SCSI_REQUEST_BLOCK* srb = makeSrb(SRB_FUNCTION_EXECUTE_SCSI, target, lun);
     srb->CdbLength = static_cast<UCHAR>(std::min<size_t>(cdb.size(), sizeof srb->Cdb));
-    std::memcpy(srb->Cdb, cdb.data(), srb->CdbLength);
+    if (srb->CdbLength) std::memcpy(srb->Cdb, cdb.data(), srb->CdbLength);  // an empty CDB has no data()
     switch (direction) {
     case DataDirection::None: srb->SrbFlags = SRB_FLAGS_NO_DATA_TRANSFER; break;
     case DataDirection::In: srb->SrbFlags = SRB_FLAGS_DATA_IN; break;
