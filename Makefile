@@ -17,13 +17,13 @@ build: configure
 
 demo: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target nimbsim
-	@./tools/demo.sh $(BUILD)/nimbsim
+	@./tools/scripts/demo.sh $(BUILD)/nimbsim
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 sys:
-	@JOBS=$(JOBS) ./tools/build_sys.sh $(SYS_BUILD)
+	@JOBS=$(JOBS) ./tools/scripts/build_sys.sh $(SYS_BUILD)
 
 clean:
 	rm -rf $(BUILD) $(SYS_BUILD)

@@ -28,11 +28,12 @@
 #include <vector>
 
 #include "miniport/parameters.h"
-#include "sim/ata_drive.h"
-#include "sim/disk_client.h"
-#include "sim/nimb_adapter.h"
-#include "sim/pc.h"
-#include "sim/scsi_port_host.h"
+#include "seam/nimb_driver.h"
+#include "sim/ata/ata_drive.h"
+#include "sim/host/disk_client.h"
+#include "sim/host/scsi_port_host.h"
+#include "sim/machine/simulated_pc.h"
+#include "sim/wire/nimb_adapter.h"
 
 namespace nimb_fuzz {
 
@@ -223,6 +224,7 @@ inline std::string CheckBootWith(const std::string& text, bool unterminated, uns
 {
     const auto& kinds = sim::hostKinds();
     sim::PcConfig config;
+    config.driver = seam::nimbDriver();
     config.host = kinds[hostIndex % kinds.size()].name;
     config.imageBytes = 1ull << 20;
     config.arguments = text;

@@ -42,11 +42,12 @@
 #include <vector>
 
 #include "platform/scsiport.h"
-#include "sim/ata_drive.h"
-#include "sim/disk_client.h"
-#include "sim/nimb_adapter.h"
-#include "sim/pc.h"
-#include "sim/scsi_port_host.h"
+#include "seam/nimb_driver.h"
+#include "sim/ata/ata_drive.h"
+#include "sim/host/disk_client.h"
+#include "sim/host/scsi_port_host.h"
+#include "sim/machine/simulated_pc.h"
+#include "sim/wire/nimb_adapter.h"
 
 namespace nimb_fuzz {
 
@@ -61,6 +62,7 @@ public:
     explicit RequestRig(const std::string& arguments = "")
     {
         sim::PcConfig config;
+        config.driver = seam::nimbDriver();
         config.imageBytes = 4ull << 20;
         if (!arguments.empty()) config.arguments = arguments;
         pc_ = std::make_unique<sim::SimulatedPc>(config);

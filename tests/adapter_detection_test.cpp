@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "adapter_rig.h"
-#include "sim/smc_fdc37c665.h"
+#include "sim/chips/smc_fdc37c665.h"
 
 namespace {
 

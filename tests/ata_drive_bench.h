@@ -10,9 +10,9 @@
 
 #include "ata_rig.h"
 #include "scsi/dispatch.h"
-#include "sim/ata_drive.h"
-#include "sim/disk_image.h"
-#include "sim/drive_presets.h"
+#include "sim/ata/ata_drive.h"
+#include "sim/ata/disk_image.h"
+#include "sim/ata/drive_presets.h"
 
 // A recognisable byte for every position of the image.
 inline uint8_t patternByte(uint64_t lba, unsigned i) { return uint8_t(lba * 7 + i * 13 + (i >> 8) + 1); }

@@ -6,12 +6,13 @@
 
 #include <vector>
 
-#include "sim/ata_drive.h"
-#include "sim/disk_client.h"
-#include "sim/disk_image.h"
-#include "sim/nimb_adapter.h"
-#include "sim/pc.h"
-#include "sim/scsi_port_host.h"
+#include "seam/nimb_driver.h"
+#include "sim/ata/ata_drive.h"
+#include "sim/ata/disk_image.h"
+#include "sim/host/disk_client.h"
+#include "sim/host/scsi_port_host.h"
+#include "sim/machine/simulated_pc.h"
+#include "sim/wire/nimb_adapter.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ struct LostInterruptRig {
     explicit LostInterruptRig(const char* host, const char* arguments = "/dm")
     {
         sim::PcConfig config;
+        config.driver = seam::nimbDriver();
         config.host = host;
         config.drive = "fixed";
         config.imageBytes = 32ull << 20;

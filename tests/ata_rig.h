@@ -11,10 +11,10 @@
 #include "link/link.h"
 #include "miniport/parameters.h"
 #include "miniport/request.h"
-#include "sim/ata_device.h"
-#include "sim/io_bus.h"
-#include "sim/nimb_adapter.h"
-#include "sim/parallel_port.h"
+#include "sim/ata/ata_device.h"
+#include "sim/bus/platform_port_io.h"
+#include "sim/wire/nimb_adapter.h"
+#include "sim/wire/parallel_port.h"
 
 struct AtaRigOptions {
     sim::ParallelPortKind portKind = sim::ParallelPortKind::Spp;

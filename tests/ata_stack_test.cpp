@@ -4,10 +4,11 @@
 
 #include <vector>
 
-#include "sim/ata_drive.h"
-#include "sim/disk_image.h"
-#include "sim/pc.h"
-#include "sim/scsi_port_host.h"
+#include "seam/nimb_driver.h"
+#include "sim/ata/ata_drive.h"
+#include "sim/ata/disk_image.h"
+#include "sim/host/scsi_port_host.h"
+#include "sim/machine/simulated_pc.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ TEST(AtaStack, BusResetDuringDeferredReadCompletesOnceAndDriveStaysUsable)
     for (const char* host : {"plain", "epp"}) {
         SCOPED_TRACE(host);
         sim::PcConfig config;
+        config.driver = seam::nimbDriver();
         config.host = host;
         config.drive = "fixed";
         config.arguments = "/dm";

@@ -7,11 +7,14 @@
 #include <vector>
 
 #include "link/link.h"
-#include "sim/disk_client.h"
-#include "sim/io_bus.h"
-// The bench's trace reader and machines live in the tool; compiled in here.
-#include "tools/bench_figures.cpp"
-#include "tools/bench_rig.cpp"
+#include "seam/nimb_driver.h"
+#include "sim/ata/ata_drive.h"
+#include "sim/ata/disk_image.h"
+#include "sim/bus/io_bus.h"
+#include "sim/host/disk_client.h"
+#include "sim/wire/nimb_adapter.h"
+#include "tools/bench/bench_figures.h"
+#include "tools/bench/bench_rig.h"
 
 namespace {
 
@@ -33,7 +36,7 @@ class BenchBlocks : public ::testing::TestWithParam<BlockCase> {
 protected:
     void SetUp() override
     {
-        rig = nimbsim::bench::makeRig(GetParam().machine, GetParam().arguments);
+        rig = nimbsim::bench::makeRig(GetParam().machine, GetParam().arguments, seam::nimbDriver());
         ASSERT_TRUE(rig->boot());
         ASSERT_TRUE(rig->disk().identify().capacity.result.good());
     }
@@ -115,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
 // a block shows as a block one access short, and the comparison says so.
 TEST(BenchTraceReader, AMissingClockShowsInTheCount)
 {
-    auto rig = nimbsim::bench::makeRig("plain", "/da /r0 /w1");
+    auto rig = nimbsim::bench::makeRig("plain", "/da /r0 /w1", seam::nimbDriver());
     ASSERT_TRUE(rig->boot());
     sim::IoBus& bus = rig->bus();
     std::vector<uint8_t> buffer(512);
@@ -139,6 +142,33 @@ TEST(BenchTraceReader, AMissingClockShowsInTheCount)
     ASSERT_EQ(damaged.size(), 1u);
     EXPECT_EQ(damaged[0].accesses, 2055u);
     EXPECT_NE(nimbsim::bench::compareBlocks(damaged, expected), "");
+}
+
+// The bench tells an 8-bit EPP mode that runs the 32-bit block routine by
+// the width of the block's data cycles: 32 bits once negotiation found
+// them working (/r10), 8 bits without negotiation (/da /r10).
+TEST(BenchTraceReader, TellsThirtyTwoBitEppBlocksByTheirCycles)
+{
+    for (const char* arguments : {"/r10", "/da /r10"}) {
+        SCOPED_TRACE(arguments);
+        auto rig = nimbsim::bench::makeRig("epp", arguments, seam::nimbDriver());
+        ASSERT_TRUE(rig->boot());
+        sim::IoBus& bus = rig->bus();
+        std::vector<uint8_t> buffer(512, 0x6B);
+        bus.startRecording();
+        ASSERT_TRUE(rig->disk().write10(9, 1, buffer.data(), 512).good());
+        ASSERT_TRUE(rig->disk().read10(9, 1, buffer.data(), 512).good());
+        bus.stopRecording();
+        std::vector<TraceSegment::Kind> kinds;
+        uint8_t expectedWidth = std::string(arguments) == "/r10" ? 4 : 1;
+        for (const TraceSegment& s : nimbsim::bench::findBlockSegments(bus.recorded(), 0x378)) {
+            if (s.kind == TraceSegment::ChunkCode) continue;
+            kinds.push_back(s.kind);
+            EXPECT_EQ(s.dataWidth, expectedWidth);
+            EXPECT_EQ(s.eppBytes, 512u);
+        }
+        EXPECT_EQ(kinds, (std::vector<TraceSegment::Kind>{TraceSegment::EppWrite, TraceSegment::EppRead}));
+    }
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <functional>
 
-#include "sim/io_bus.h"
-#include "sim/scsi_port_host.h"
+#include "sim/bus/io_bus.h"
+#include "sim/host/scsi_port_host.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <set>
 
-#include "sim/disk_client.h"
-#include "sim/io_bus.h"
-#include "sim/scsi_port_host.h"
+#include "sim/bus/io_bus.h"
+#include "sim/host/disk_client.h"
+#include "sim/host/scsi_port_host.h"
 
 namespace {
 

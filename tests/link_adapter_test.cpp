@@ -13,11 +13,11 @@
 #include "link/link.h"
 #include "miniport/parameters.h"
 #include "miniport/request.h"
-#include "sim/ata_device.h"
-#include "sim/io_bus.h"
-#include "sim/nimb_adapter.h"
-#include "sim/parallel_port.h"
-#include "sim/test_ata_device.h"
+#include "sim/ata/ata_device.h"
+#include "sim/bus/platform_port_io.h"
+#include "sim/wire/nimb_adapter.h"
+#include "sim/wire/parallel_port.h"
+#include "support/test_ata_device.h"
 
 namespace {
 

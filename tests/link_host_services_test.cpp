@@ -10,8 +10,8 @@
 #include "link/link.h"
 #include "miniport/parameters.h"
 #include "miniport/request.h"
-#include "sim/io_bus.h"
-#include "sim/scsi_port_host.h"
+#include "sim/bus/io_bus.h"
+#include "sim/host/scsi_port_host.h"
 
 namespace {
 

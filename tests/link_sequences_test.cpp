@@ -12,7 +12,7 @@
 #include "link/link.h"
 #include "miniport/parameters.h"
 #include "miniport/request.h"
-#include "sim/io_bus.h"
+#include "sim/bus/platform_port_io.h"
 
 namespace {
 

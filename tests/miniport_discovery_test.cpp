@@ -5,6 +5,7 @@
 
 #include "miniport/parameters.h"
 #include "miniport/request.h"
+#include "seam/nimb_driver.h"
 #include "support/miniport_pc.h"
 
 using miniport_test::makePc;
@@ -37,6 +38,7 @@ TEST(Registration, BothBuses)
 
     for (uint32_t notFound : {0xC00000C0u, 0xC0000001u}) {
         sim::PcConfig config;
+        config.driver = seam::nimbDriver();
         config.adapterPresent = false;
         sim::SimulatedPc none(config);
         none.host().config().notFoundStatus = notFound;
@@ -110,6 +112,7 @@ TEST(Discovery, FastModesArePaired)
         {"/w3", 10, 3, 1}, {"/r10", 10, 3, 1}, {"/r10 /de", 2, 2, 0}, {"/w3/de", 2, 2, 0}, {"/r4/w1", 4, 1, 1}};
     for (const auto& c : cases) {
         sim::PcConfig config;
+        config.driver = seam::nimbDriver();
         config.adapterPresent = false;
         config.arguments = std::get<0>(c);
         sim::SimulatedPc pc(config);

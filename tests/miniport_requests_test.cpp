@@ -8,9 +8,9 @@
 #include "miniport/parameters.h"
 #include "miniport/request.h"
 #include "scsi/dispatch.h"
-#include "sim/ata_drive.h"
-#include "sim/disk_client.h"
-#include "sim/nimb_adapter.h"
+#include "sim/ata/ata_drive.h"
+#include "sim/host/disk_client.h"
+#include "sim/wire/nimb_adapter.h"
 #include "support/miniport_pc.h"
 
 using miniport_test::makePc;

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "ata/ata.h"
-#include "sim/drive_presets.h"
+#include "link/link.h"
+#include "seam/nimb_driver.h"
+#include "sim/ata/drive_presets.h"
 #include "support/miniport_pc.h"
 #include "support/pc_e2e.h"
 
@@ -183,6 +185,7 @@ INSTANTIATE_TEST_SUITE_P(DrivesAndPorts, PcDisk,
 TEST(PcLargeDisk, RigidDiskPageNeverReportsZeroHeads)
 {
     sim::PcConfig config;
+    config.driver = seam::nimbDriver();
     config.host = "plain";
     config.imageBytes = 8400000ull * 512;  // kept sparse in memory
     sim::SimulatedPc pc(config);
@@ -299,6 +302,7 @@ INSTANTIATE_TEST_SUITE_P(Waits, PcChangeRequest, ::testing::Values("", "/di"),
 sim::PcConfig untranslatableDisk()
 {
     sim::PcConfig config;
+    config.driver = seam::nimbDriver();
     config.host = "epp";
     config.drive = "chs";
     config.imageBytes = 4100ull * 8 * 32 * 512;
@@ -436,7 +440,7 @@ TEST_P(PcModes, ChoosesTheModesAndMovesData)
         uint8_t modes = e2e::modeByte(*pc);
         EXPECT_EQ(modes >> 4, c.readMode) << c.why;
         EXPECT_EQ(modes & 0x0F, c.writeMode) << c.why;
-        EXPECT_EQ(pc->driverPortKind(), c.readMode == 10 ? 3u : 0u) << c.why;
+        EXPECT_EQ(LinkState.HostPortKind, c.readMode == 10 ? 3u : 0u) << c.why;
     }
     e2e::expectNoViolations(*pc);
 }
@@ -450,6 +454,7 @@ class PcNoAdapter : public ::testing::TestWithParam<const char*> {};
 TEST_P(PcNoAdapter, TriesEveryPortAndHoldsNothing)
 {
     sim::PcConfig config;
+    config.driver = seam::nimbDriver();
     config.host = GetParam();
     config.adapterPresent = false;
     sim::SimulatedPc pc(config);
@@ -462,9 +467,14 @@ TEST_P(PcNoAdapter, TriesEveryPortAndHoldsNothing)
     e2e::expectNoViolations(pc);
 }
 
-INSTANTIATE_TEST_SUITE_P(Machines, PcNoAdapter,
-                         ::testing::Values("plain", "ps2", "epp", "smc", "natsemi", "winbond", "pci",
-                                           "window", "chipset100", "laptop"),
+std::vector<const char*> machineKinds()
+{
+    std::vector<const char*> names;
+    for (const sim::HostKindInfo& k : sim::hostKinds()) names.push_back(k.name);
+    return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, PcNoAdapter, ::testing::ValuesIn(machineKinds()),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 }  // namespace

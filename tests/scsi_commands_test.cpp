@@ -7,9 +7,10 @@
 #include <string>
 
 #include "ata/ata.h"
-#include "sim/ata_drive.h"
-#include "sim/disk_client.h"
-#include "sim/nimb_adapter.h"
+#include "seam/nimb_driver.h"
+#include "sim/ata/ata_drive.h"
+#include "sim/host/disk_client.h"
+#include "sim/wire/nimb_adapter.h"
 #include "support/miniport_pc.h"
 
 using miniport_test::Guarded;
@@ -238,6 +239,7 @@ TEST(ScsiSeek, ReachesTheBlockTheDriveIsAddressedBy)
     };
     for (const Case& c : cases) {
         sim::PcConfig config;  // the 64 MiB LBA disk unless the CHS disk is asked for
+        config.driver = seam::nimbDriver();
         config.drive = c.preset;
         sim::SimulatedPc pc(config);
         ASSERT_TRUE(pc.boot().adapterFound);

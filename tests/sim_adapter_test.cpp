@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "sim/io_bus.h"
-#include "sim/nimb_adapter.h"
-#include "sim/parallel_port.h"
-#include "sim/test_ata_device.h"
+#include "sim/bus/io_bus.h"
+#include "sim/wire/nimb_adapter.h"
+#include "sim/wire/parallel_port.h"
+#include "support/test_ata_device.h"
 
 using sim::NimbAdapter;
 using sim::ParallelPortConfig;

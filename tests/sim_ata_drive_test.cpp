@@ -8,7 +8,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "sim/ata_drive.h"
+#include "sim/ata/ata_drive.h"
 
 using namespace sim;
 

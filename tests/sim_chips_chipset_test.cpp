@@ -3,13 +3,13 @@
 // configuration sequences as raw port accesses.
 #include <gtest/gtest.h>
 
-#include "sim/chipset_100.h"
-#include "sim/cmos_window_chipset.h"
-#include "sim/indexed_chipset22.h"
-#include "sim/laptop_chipset.h"
-#include "sim/pic.h"
-#include "sim/ps2_system_board.h"
-#include "sim/rtc.h"
+#include "sim/chips/chipset_100.h"
+#include "sim/chips/cmos_window_chipset.h"
+#include "sim/chips/indexed_chipset22.h"
+#include "sim/chips/laptop_chipset.h"
+#include "sim/chips/pic.h"
+#include "sim/chips/ps2_system_board.h"
+#include "sim/chips/rtc.h"
 #include "support/chip_test_support.h"
 
 using namespace sim;

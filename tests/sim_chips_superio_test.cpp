@@ -2,12 +2,12 @@
 // function, driven by their configuration sequences as raw port accesses.
 #include <gtest/gtest.h>
 
-#include "sim/ns_pc873xx.h"
-#include "sim/pci_config.h"
-#include "sim/smc_fdc37c665.h"
-#include "sim/smc_fdc37c666.h"
-#include "sim/smc_fdc37c93x.h"
-#include "sim/winbond_w83877f.h"
+#include "sim/chips/ns_pc873xx.h"
+#include "sim/chips/pci_config.h"
+#include "sim/chips/smc_fdc37c665.h"
+#include "sim/chips/smc_fdc37c666.h"
+#include "sim/chips/smc_fdc37c93x.h"
+#include "sim/chips/winbond_w83877f.h"
 #include "support/chip_test_support.h"
 
 using namespace sim;

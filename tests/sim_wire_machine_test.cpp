@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "sim/disk_client.h"
-#include "sim/disk_image.h"
-#include "sim/nimb_adapter.h"
-#include "sim/pc.h"
-#include "sim/scsi_port_host.h"
+#include "seam/nimb_driver.h"
+#include "sim/ata/disk_image.h"
+#include "sim/host/disk_client.h"
+#include "sim/host/scsi_port_host.h"
+#include "sim/machine/simulated_pc.h"
+#include "sim/wire/nimb_adapter.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ TEST_P(SimWireMachine, SectorsRoundTripWithoutAdapterViolations)
 {
     const MachineCase& c = GetParam();
     sim::PcConfig config;
+    config.driver = seam::nimbDriver();
     config.host = c.host;
     config.imageBytes = 4ull << 20;
     if (!c.arguments.empty()) config.arguments = c.arguments;

@@ -4,19 +4,21 @@
 #include <cstring>
 #include <vector>
 
-#include "sim/ata_drive.h"
-#include "sim/disk_client.h"
-#include "sim/disk_image.h"
-#include "sim/fault_soak.h"
-#include "sim/nimb_adapter.h"
-#include "sim/pc.h"
-#include "sim/scsi_port_host.h"
+#include "seam/nimb_driver.h"
+#include "sim/ata/ata_drive.h"
+#include "sim/ata/disk_image.h"
+#include "sim/host/disk_client.h"
+#include "sim/host/scsi_port_host.h"
+#include "sim/machine/simulated_pc.h"
+#include "sim/wire/nimb_adapter.h"
+#include "soak/fault_soak.h"
 
 namespace {
 
 TEST(FaultSoak, InjectedFaultsNeverCostDataOrHang)
 {
     sim::SoakOptions options;
+    options.driver = seam::nimbDriver();
     options.requests = 1500;
     options.seed = 7;
     options.segmentRequests = 60;  // every machine kind twice
@@ -47,6 +49,7 @@ TEST(FaultSoak, InjectedFaultsNeverCostDataOrHang)
 TEST(FaultSoak, SameSeedSameRun)
 {
     sim::SoakOptions options;
+    options.driver = seam::nimbDriver();
     options.requests = 200;
     options.seed = 3;
     sim::SoakStats a = sim::FaultSoak(options).run();
@@ -62,6 +65,7 @@ struct ResetRig {
     explicit ResetRig(const char* arguments, const char* drive = "fixed")
     {
         sim::PcConfig config;
+        config.driver = seam::nimbDriver();
         config.host = "plain";
         config.drive = drive;
         if (std::string(drive) == "fixed") config.imageBytes = 32ull << 20;
@@ -156,6 +160,7 @@ TEST(SoakFinding, WriteAfterAResetDuringADeferredWriteStaysInItsBlocks)
 TEST(SoakFinding, MediaStatusBusyTimeOutStopsTheRead)
 {
     sim::PcConfig config;
+    config.driver = seam::nimbDriver();
     config.host = "epp";
     config.drive = "removable";
     config.imageBytes = 8ull << 20;
@@ -242,6 +247,7 @@ TEST(SoakFinding, UnpluggedAdapterAfterAFailedWriteLeavesNoMixedBlock)
         for (uint64_t out : {20u, 700u, 6000u}) {
             SCOPED_TRACE(testing::Message() << "unplugged at access " << at << " for " << out);
             sim::PcConfig config;
+            config.driver = seam::nimbDriver();
             config.host = "epp";
             config.drive = "conner";
             config.arguments = std::string("/r1 /w2 /di");

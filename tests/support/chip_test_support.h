@@ -9,8 +9,8 @@
 #include <string>
 #include <utility>
 
-#include "sim/io_bus.h"
-#include "sim/port_features.h"
+#include "sim/bus/io_bus.h"
+#include "sim/wire/port_features.h"
 
 namespace chiptest {
 

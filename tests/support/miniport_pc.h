@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/pc.h"
-#include "sim/scsi_port_host.h"
+#include "seam/nimb_driver.h"
+#include "sim/host/scsi_port_host.h"
+#include "sim/machine/simulated_pc.h"
 
 namespace miniport_test {
 
@@ -17,6 +18,7 @@ inline std::unique_ptr<sim::SimulatedPc> makePc(const std::string& drive = "fixe
                                                 std::optional<std::string> arguments = std::nullopt)
 {
     sim::PcConfig config;
+    config.driver = seam::nimbDriver();
     config.drive = drive;
     config.adapterPort = port;
     config.arguments = arguments;

@@ -11,12 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "sim/ata_drive.h"
-#include "sim/disk_client.h"
-#include "sim/disk_image.h"
-#include "sim/nimb_adapter.h"
-#include "sim/pc.h"
-#include "sim/scsi_port_host.h"
+#include "seam/nimb_driver.h"
+#include "sim/ata/ata_drive.h"
+#include "sim/ata/disk_image.h"
+#include "sim/host/disk_client.h"
+#include "sim/host/scsi_port_host.h"
+#include "sim/machine/simulated_pc.h"
+#include "sim/wire/nimb_adapter.h"
 
 namespace e2e {
 
@@ -26,6 +27,7 @@ inline std::unique_ptr<sim::SimulatedPc> makePc(const std::string& host, const s
                                                 sim::ChipFault fault = sim::ChipFault::None)
 {
     sim::PcConfig config;
+    config.driver = seam::nimbDriver();
     config.host = host;
     config.drive = drive;
     config.adapterPort = port;

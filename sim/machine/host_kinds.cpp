@@ -1,0 +1,106 @@
+#include "sim/machine/host_kinds.h"
+
+#include "sim/chips/chipset_100.h"
+#include "sim/chips/cmos_window_chipset.h"
+#include "sim/chips/indexed_chipset22.h"
+#include "sim/chips/laptop_chipset.h"
+#include "sim/chips/ns_pc873xx.h"
+#include "sim/chips/pci_config.h"
+#include "sim/chips/ps2_system_board.h"
+#include "sim/chips/rtc.h"
+#include "sim/chips/smc_fdc37c665.h"
+#include "sim/chips/winbond_w83877f.h"
+
+namespace sim {
+
+namespace {
+
+using Chip = std::unique_ptr<ChipModel>;
+
+Chip smc(const ChipWiring& w) { return std::make_unique<SmcFdc37c665>(w.port, 0x3F0, 0x65, w.fault); }
+Chip natsemi(const ChipWiring& w) { return std::make_unique<NsPc873xx>(w.port, 0x398, w.portBase, w.fault); }
+Chip winbond(const ChipWiring& w) { return std::make_unique<WinbondW83877f>(w.port, 0x89, w.fault); }
+Chip pci(const ChipWiring& w) { return std::make_unique<PciConfigSpace>(w.bus, w.port, w.portBase, w.fault); }
+Chip window(const ChipWiring& w)
+{
+    // The window takes the clock's place at 0xF073.
+    w.rtc.setMirrorAtF073(false);
+    return std::make_unique<CmosWindowChipset>(w.rtc, w.port, w.port, w.portBase, w.fault);
+}
+Chip chipset100(const ChipWiring& w) { return std::make_unique<Chipset100>(w.port, Chipset100::Kind::Chipset, w.fault); }
+Chip laptop(const ChipWiring& w) { return std::make_unique<LaptopChipset>(w.port, w.portBase, false, w.fault); }
+Chip ps2Board(const ChipWiring& w) { return std::make_unique<Ps2SystemBoard>(w.port, w.portBase, w.fault); }
+Chip chipset22(const ChipWiring& w) { return std::make_unique<IndexedChipset22>(w.fault); }
+
+constexpr ParallelPortKind kSpp = ParallelPortKind::Spp;
+constexpr ParallelPortKind kPs2 = ParallelPortKind::Ps2;
+constexpr ParallelPortKind kEpp = ParallelPortKind::Epp;
+constexpr ParallelPortKind kEcp = ParallelPortKind::Ecp;
+
+// The SMC and Winbond chips' ports are ECP ports: the driver sets the ECR
+// to EPP. The PCI function's port gains EPP from its configuration
+// register; on natsemi, window, chipset100 and laptop the chip decides.
+const std::vector<HostKindInfo> kTable = {
+    // name, description,
+    //   port, bidirectional and EPP at power-on, bit 7 direction, PIC mirrors, chip,
+    //   bit-7 reads, bidirectional reads, EPP, offered
+    {"plain", "standard port: output-only data lines, no EPP",
+     kSpp, false, false, false, false, nullptr, false, false, false, true},
+    {"ps2", "PS/2 board port, bidirectional once switched (0x102)",
+     kPs2, false, false, false, false, ps2Board, false, true, false, true},
+    {"epp", "port with hardware EPP that needs no chip set-up",
+     kEpp, true, true, false, false, nullptr, false, true, true, true},
+    {"smc", "ECP port of an SMC FDC37C665GT (config at 0x3F0)",
+     kEcp, true, false, false, false, smc, false, true, true, true},
+    {"natsemi", "port of a National Semiconductor PC873xx (0x398)",
+     kEpp, false, false, false, false, natsemi, false, false, true, true},
+    {"winbond", "ECP port of a Winbond W83877F (0x250-0x252)",
+     kEcp, true, false, false, false, winbond, false, true, true, true},
+    {"pci", "ECP port of a PCI function (bus 0, device 2)",
+     kEpp, true, false, false, false, pci, false, true, true, true},
+    {"window", "port of the chipset behind the window at 0xF073",
+     kEpp, false, false, false, false, window, false, false, true, true},
+    {"chipset100", "port at 0x378 switched by chipset pair 0x100/0x101",
+     kEpp, false, false, false, false, chipset100, false, false, true, true},
+    {"laptop", "port of a laptop chipset (0x22-0x25, 0xAE/0xAF)",
+     kEpp, false, false, false, false, laptop, false, false, true, true},
+    {"picmirror", "EPP port; interrupt controller mirrored at 0x22/0x23",
+     kEpp, true, true, false, true, nullptr, false, true, true, true},
+    {"chipset22", "standard port; unidentified chipset at 0x22/0x23",
+     kSpp, false, false, false, false, chipset22, false, false, false, true},
+    // A PS/2-style port whose data direction is control bit 7 (bits 6 and 7
+    // read back as written, base + 7 decoded), for the bench's read modes
+    // 6 and 7.
+    {"byte7", "PS/2-style port turned around by control bit 7",
+     kPs2, true, false, true, false, nullptr, true, false, false, false},
+};
+
+}  // namespace
+
+const std::vector<HostKindInfo>& hostKindTable() { return kTable; }
+
+const std::vector<HostKindInfo>& hostKinds()
+{
+    static const std::vector<HostKindInfo> offered = [] {
+        std::vector<HostKindInfo> kinds;
+        for (const HostKindInfo& k : kTable)
+            if (k.offered) kinds.push_back(k);
+        return kinds;
+    }();
+    return offered;
+}
+
+const HostKindInfo* findHostKind(const std::string& name)
+{
+    for (const HostKindInfo& k : kTable)
+        if (name == k.name) return &k;
+    return nullptr;
+}
+
+bool isHostKind(const std::string& name)
+{
+    const HostKindInfo* kind = findHostKind(name);
+    return kind && kind->offered;
+}
+
+}  // namespace sim
