@@ -83,6 +83,24 @@ TEST(LostInterruptTimeout, StuckDriveEndsNotReadyAndRecovers)
     EXPECT_EQ(drive.violations().commandWhileBusy, 0u);
 }
 
+// Starts a READ(10) of data.size() / 512 blocks from block 5000 into data,
+// as the port driver hands it to the miniport, and returns it still open
+// if the driver left it waiting for the drive.
+SCSI_REQUEST_BLOCK* startRead5000(sim::ScsiPortHost& h, std::vector<uint8_t>& data)
+{
+    SCSI_REQUEST_BLOCK* srb = h.makeSrb(SRB_FUNCTION_EXECUTE_SCSI);
+    srb->CdbLength = 10;
+    srb->Cdb[0] = sim::scsiop::kRead10;
+    srb->Cdb[4] = 5000 >> 8, srb->Cdb[5] = 5000 & 0xFF;
+    srb->Cdb[8] = uint8_t(data.size() / 512);
+    srb->SrbFlags = SRB_FLAGS_DATA_IN | SRB_FLAGS_DISABLE_AUTOSENSE;
+    srb->DataBuffer = data.data();
+    srb->DataTransferLength = uint32_t(data.size());
+    srb->TimeOutValue = 120;
+    h.start(srb);
+    return srb;
+}
+
 // The adapter unplugged and plugged back while a read waits for the drive:
 // it comes back asleep and forwards no interrupt. The read must end, and
 // only with its own data if it claims any.
@@ -92,17 +110,8 @@ TEST(LostInterruptTimeout, AdapterBackAsleepDuringTheWait)
         SCOPED_TRACE(host);
         LostInterruptRig rig(host);
         sim::ScsiPortHost& h = rig.pc->host();
-        SCSI_REQUEST_BLOCK* srb = h.makeSrb(SRB_FUNCTION_EXECUTE_SCSI);
-        srb->CdbLength = 10;
-        srb->Cdb[0] = sim::scsiop::kRead10;
-        srb->Cdb[4] = 5000 >> 8, srb->Cdb[5] = 5000 & 0xFF;
-        srb->Cdb[8] = 24;
-        srb->SrbFlags = SRB_FLAGS_DATA_IN | SRB_FLAGS_DISABLE_AUTOSENSE;
         std::vector<uint8_t> data(24 * 512);
-        srb->DataBuffer = data.data();
-        srb->DataTransferLength = uint32_t(data.size());
-        srb->TimeOutValue = 120;
-        h.start(srb);
+        SCSI_REQUEST_BLOCK* srb = startRead5000(h, data);
         ASSERT_FALSE(h.isCompleted(srb)) << "the read did not wait for the drive";
         rig.pc->adapter().disconnect();
         rig.pc->adapter().reconnect();
@@ -126,17 +135,8 @@ TEST(LostInterruptTimeout, ResetWithoutTheAdapterKeepsMultipleMode)
 {
     LostInterruptRig rig("epp", "");
     sim::ScsiPortHost& h = rig.pc->host();
-    SCSI_REQUEST_BLOCK* srb = h.makeSrb(SRB_FUNCTION_EXECUTE_SCSI);
-    srb->CdbLength = 10;
-    srb->Cdb[0] = sim::scsiop::kRead10;
-    srb->Cdb[4] = 5000 >> 8, srb->Cdb[5] = 5000 & 0xFF;
-    srb->Cdb[8] = 32;
-    srb->SrbFlags = SRB_FLAGS_DATA_IN | SRB_FLAGS_DISABLE_AUTOSENSE;
     std::vector<uint8_t> data(32 * 512);
-    srb->DataBuffer = data.data();
-    srb->DataTransferLength = uint32_t(data.size());
-    srb->TimeOutValue = 120;
-    h.start(srb);
+    SCSI_REQUEST_BLOCK* srb = startRead5000(h, data);
     ASSERT_FALSE(h.isCompleted(srb)) << "the read did not wait for the drive";
     rig.pc->adapter().disconnect();
     h.resetBus(0);
