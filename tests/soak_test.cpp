@@ -21,7 +21,7 @@ TEST(FaultSoak, InjectedFaultsNeverCostDataOrHang)
     options.driver = seam::nimbDriver();
     options.requests = 1500;
     options.seed = 7;
-    options.segmentRequests = 60;  // every machine kind twice
+    options.segmentRequests = 57;  // every machine kind once
     sim::SoakStats stats = sim::FaultSoak(options).run();
     SCOPED_TRACE(stats.detailText());
     EXPECT_EQ(stats.requests, 1500u);
