@@ -40,14 +40,17 @@ using soak::Segment;
 using soak::SegmentPlan;
 
 // The mode pairs a machine of the kind can carry: nibble and
-// five-plus-three reads everywhere, bidirectional and EPP where its port
-// has them.
+// five-plus-three reads everywhere, byte-wide reads by control bit 7 or
+// bit 5 and EPP where its port has them.
 std::vector<std::string> argumentChoices(const std::string& host)
 {
     const HostKindInfo* kind = findHostKind(host);
     std::vector<std::string> list;
     for (int r = 0; r <= 5; ++r)
         for (int w = 0; w <= 2; ++w) list.push_back("/r" + std::to_string(r) + " /w" + std::to_string(w));
+    if (kind && kind->bit7Reads)
+        for (int r = 6; r <= 7; ++r)
+            for (int w = 0; w <= 2; ++w) list.push_back("/r" + std::to_string(r) + " /w" + std::to_string(w));
     if (kind && kind->bidirectionalReads)
         for (int r = 8; r <= 9; ++r)
             for (int w = 0; w <= 2; ++w) list.push_back("/r" + std::to_string(r) + " /w" + std::to_string(w));

@@ -46,6 +46,28 @@ TEST(FaultSoak, InjectedFaultsNeverCostDataOrHang)
     EXPECT_GT(stats.blocksMoved, 10000u);
 }
 
+// On the port turned around by control bit 7 the soak forces read modes 6
+// and 7 as well, so the faults reach the driver in them too.
+TEST(FaultSoak, ForcesTheBit7ReadsWhereThePortCarriesThem)
+{
+    sim::SoakOptions options;
+    options.driver = seam::nimbDriver();
+    options.requests = 400;
+    options.seed = 5;
+    options.segmentRequests = 10;
+    options.hosts = {"byte7"};
+    sim::SoakStats stats = sim::FaultSoak(options).run();
+    SCOPED_TRACE(stats.detailText());
+    EXPECT_TRUE(stats.passed());
+    bool mode6 = false, mode7 = false;
+    for (const auto& m : stats.modes) {
+        mode6 = mode6 || m.first == 6;
+        mode7 = mode7 || m.first == 7;
+    }
+    EXPECT_TRUE(mode6);
+    EXPECT_TRUE(mode7);
+}
+
 TEST(FaultSoak, SameSeedSameRun)
 {
     sim::SoakOptions options;
