@@ -213,6 +213,37 @@ TEST(NsChipFaults, ReservedBitAndForeignAddress)
     EXPECT_EQ(f.bus.in8(0x398), 0xFF) << "nothing at the other straps";
 }
 
+TEST(NsChipProtocol, DataTakesEffectOnlyWhenWrittenTwiceInSuccession)
+{
+    Rig<NsPc873xx> m(0x398, 0x378);
+    uint8_t ptr = rd(m.bus, 0x398, 2);
+    wr(m.bus, 0x398, 2, ptr & 0x7F, 1);
+    EXPECT_EQ(m.bus.in8(0x399), ptr) << "a lone write is ignored";
+    EXPECT_EQ(m.chip.violations(), 1u);
+
+    m.bus.out8(0x399, ptr & 0x7F);  // two writes with an index write between them
+    m.bus.out8(0x398, 2);
+    m.bus.out8(0x399, ptr & 0x7F);
+    EXPECT_EQ(m.bus.in8(0x399), ptr);
+    EXPECT_EQ(m.chip.violations(), 3u);
+
+    wr(m.bus, 0x398, 4, 0x01, 2);
+    EXPECT_EQ(m.bus.in8(0x399) & 0x07, 0x01) << "two writes in succession store";
+    EXPECT_TRUE(m.port.epp);
+    wr(m.bus, 0x398, 4, 0x03, 3);
+    EXPECT_EQ(m.bus.in8(0x399) & 0x07, 0x03) << "a third write in the same run is harmless";
+    EXPECT_EQ(m.chip.violations(), 3u);
+}
+
+TEST(NsChipProtocol, FirstIndexReadAfterResetAnswersTheIdentification)
+{
+    Rig<NsPc873xx> m(0x2E, 0x378);
+    EXPECT_EQ(m.bus.in8(0x2E), 0x88);
+    EXPECT_EQ(m.bus.in8(0x2E), 0x00) << "from the second read on, the index";
+    m.bus.out8(0x2E, 0x04);
+    EXPECT_EQ(m.bus.in8(0x2E), 0x04);
+}
+
 // Winbond: key at 0x250, index 0x251, data 0x252.
 uint8_t wbRead(IoBus& bus, uint8_t reg)
 {
