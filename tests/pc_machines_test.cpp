@@ -74,6 +74,10 @@ struct MachineCase {
 const MachineCase kMachines[] = {
     {"plain", "", kNothing, 0, 4, 1, false, ""},
     {"ps2", "", kPs2, 0, 9, 1, true, "PS/2 system board: POS2"},
+    // Forced bidirectional pairs: the board's port must be turned round
+    // without negotiation's ladder.
+    {"ps2", "/da /r8 /w1", kPs2, 0, 8, 1, true, "PS/2 system board: POS2"},
+    {"ps2", "/da /r9 /w1", kPs2, 0, 9, 1, true, "PS/2 system board: POS2"},
     {"epp", "", kHardwareEpp, 3, 10, 3, true, ""},
     {"smc", "", kHardwareEpp | kSmcEcr, 3, 10, 3, false, "FDC37C665GT: CR01 CR04"},
     {"natsemi", "", kHardwareEpp | kNs, 3, 10, 3, false, "PC873xx: R4 index"},
@@ -125,7 +129,10 @@ TEST_P(PcMachine, RecognisesSwitchesAndNegotiates)
 
 std::string machineName(const ::testing::TestParamInfo<MachineCase>& info)
 {
-    return std::string(info.param.host) + (*info.param.arguments ? "_forcedEpp" : "");
+    const std::string arguments = info.param.arguments;
+    if (arguments.find("/r8") != std::string::npos) return std::string(info.param.host) + "_forcedBidirFast";
+    if (arguments.find("/r9") != std::string::npos) return std::string(info.param.host) + "_forcedBidirSlow";
+    return std::string(info.param.host) + (arguments.empty() ? "" : "_forcedEpp");
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, PcMachine, ::testing::ValuesIn(kMachines), machineName);
