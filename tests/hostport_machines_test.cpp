@@ -186,6 +186,29 @@ INSTANTIATE_TEST_SUITE_P(Chips, HalfWorkingChips,
                                            Chip::Pci, Chip::Chipset100, Chip::CmosWindow),
                          NameOf);
 
+// The logical-device chip's parallel port mode register gets 0x3B on the
+// pairs 0x3F0 and 0x370, 0x03 on the pair 0xEA.
+TEST(SmcLogicalDevice, ModeRegisterValueDependsOnThePair)
+{
+    {
+        Machine m(Chip::Smc93x);
+        PortBase = 0x378;
+        ASSERT_TRUE(MachinePortSetup(0x378));
+        auto& chip = static_cast<sim::SmcFdc37c93x&>(*m.model);
+        EXPECT_EQ(chip.deviceRegister(3, 0xF0), 0x3B);
+        EXPECT_EQ(chip.violations(), 0u) << chip.lastViolation();
+    }
+    {
+        Machine m(Chip::Smc93xAtEA);
+        PortBase = 0x378;
+        ASSERT_TRUE(MachinePortSetup(0x378));
+        auto& chip = static_cast<sim::SmcFdc37c93x&>(*m.model);
+        EXPECT_EQ(chip.deviceRegister(3, 0xF0), 0x03);
+        EXPECT_FALSE(chip.bracketOpen());
+        EXPECT_EQ(chip.violations(), 0u) << chip.lastViolation();
+    }
+}
+
 // ---- A port given up on -------------------------------------------------
 
 // A chip whose switch does nothing, and adapter outputs that settle after

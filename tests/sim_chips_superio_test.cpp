@@ -161,6 +161,39 @@ TEST(Smc93xProbe, OtherBaseRestoresDeviceNumberAndWrongAnswerLooksAbsent)
     EXPECT_EQ(rd(w.bus, 0x3F0, 7), 0xFF);
 }
 
+TEST(SmcConfig, BracketAtEAOpensAndClosesOnlyWithItsKeys)
+{
+    Rig<SmcFdc37c93x> m(0xEA, 0x378);
+    m.bus.out8(0xFB, 0x01);  // not the key: the pair stays hidden
+    outs(m.bus, {{0xEA, 0x55}, {0xEA, 0x55}, {0xEA, 0x20}});
+    EXPECT_FALSE(m.chip.bracketOpen());
+    EXPECT_EQ(m.bus.in8(0xEB), 0xFF);
+    EXPECT_EQ(m.chip.configEntries(), 0u);
+
+    m.bus.out8(0xFB, 0x00);
+    EXPECT_TRUE(m.chip.bracketOpen());
+    smcEnter(m.bus, 0xEA, 0x55);
+    EXPECT_EQ(rd(m.bus, 0xEA, 0x20), 0x30);
+    m.bus.out8(0xF9, 0x01);  // not the key: the pair stays open
+    EXPECT_TRUE(m.chip.bracketOpen());
+    smcLeave(m.bus, 0xEA);
+    EXPECT_FALSE(m.chip.bracketOpen());
+    EXPECT_EQ(m.chip.violations(), 0u);
+}
+
+TEST(SmcConfig, LogicalDeviceModeRegisterKeepsEveryBit)
+{
+    Rig<SmcFdc37c93x> m(0x3F0, 0x378);
+    smcEnter(m.bus, 0x3F0, 0x55);
+    wr(m.bus, 0x3F0, 0x07, 3);
+    wr(m.bus, 0x3F0, 0xF0, 0x3B);
+    EXPECT_EQ(rd(m.bus, 0x3F0, 0xF0), 0x3B) << "FIFO threshold and timing bits are read/write";
+    EXPECT_TRUE(m.port.epp);
+    wr(m.bus, 0x3F0, 0xF0, 0x03);
+    EXPECT_EQ(rd(m.bus, 0x3F0, 0xF0), 0x03);
+    smcLeave(m.bus, 0x3F0);
+}
+
 // National Semiconductor: index port reads back, no key, data written twice.
 struct NsCase {
     uint16_t index;
