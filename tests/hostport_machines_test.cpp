@@ -449,6 +449,22 @@ TEST(Ps2Board, SaveStateWithoutABoardLeavesSetupOff)
     EXPECT_EQ(MachineSwitchState.Ps2Saved, 0);
 }
 
+// A channel slot left in setup by other software hides the board's option
+// register: the extended enable must take the slot out of setup first.
+TEST(Ps2Board, ExtendedEnableTakesAChannelSlotOutOfSetup)
+{
+    Machine m(Chip::Ps2);
+    auto& board = static_cast<sim::Ps2SystemBoard&>(*m.model);
+    PortBase = 0x378;
+    ASSERT_TRUE(Ps2Detect());
+    m.rig.bus.out8(0x96, 0x0B);  // slot 3 in setup
+    MachineSwitchState.Ps2ExtendedRequest = 1;
+    uint8_t kind = HOST_PORT_PLAIN;
+    Ps2BidirEnable(0x378, &kind);
+    EXPECT_TRUE(board.bidirectionalEnabled());
+    EXPECT_EQ(board.violations(), 0u) << board.lastViolation();
+}
+
 // ---- CMOS-window chipset ------------------------------------------------
 
 // A window chipset whose port register at +7 reads 0x00 after the select:
