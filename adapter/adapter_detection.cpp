@@ -217,8 +217,13 @@ bool IdentifyAdapter(uint16_t port)
     } else {
         LinkState.HostPortKind = HOST_PORT_PLAIN;
         LaptopChipsetRestore();
-        if (readMode == RM_BIDIR_FAST || readMode == RM_BIDIR_SLOW)
+        if (readMode == RM_BIDIR_FAST || readMode == RM_BIDIR_SLOW) {
+            // A PS/2 board's port turns round only in its extended mode
+            // (option register 2 bit 7 clear); setting bits 7 and 4 merely
+            // enables it as an output-only port.
+            if (Ps2Detect()) MachineSwitchState.Ps2ExtendedRequest = 1;
             Ps2BidirEnable(port, &LinkState.HostPortKind);
+        }
         return true;
     }
     AdapterEnterEpp(port);

@@ -235,12 +235,14 @@ void NsSetPrinterMode(uint8_t bits)
     OutPortByte(indexPort + 1, value);
 }
 
-// Sets or clears the EPP version bit (register 4 bit 1), written once.
+// Sets or clears the EPP version bit (register 4 bit 1). The chip takes a
+// configuration write only when the data port is written twice in
+// succession; a single write would leave the register as it was.
 void NsSetPrinterControlBit1(bool set)
 {
     uint16_t indexPort = HostChipState.NsIndexPort;
     uint8_t value = ConfigRead(indexPort, 4);
-    OutPortByte(indexPort + 1, set ? (uint8_t)(value | 0x02) : (uint8_t)(value & 0xFD));
+    NsWriteTwice(indexPort, set ? (uint8_t)(value | 0x02) : (uint8_t)(value & 0xFD));
 }
 
 void NsRestore(uint16_t indexPort)

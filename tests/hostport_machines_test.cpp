@@ -186,6 +186,29 @@ INSTANTIATE_TEST_SUITE_P(Chips, HalfWorkingChips,
                                            Chip::Pci, Chip::Chipset100, Chip::CmosWindow),
                          NameOf);
 
+// The logical-device chip's parallel port mode register gets 0x3B on the
+// pairs 0x3F0 and 0x370, 0x03 on the pair 0xEA.
+TEST(SmcLogicalDevice, ModeRegisterValueDependsOnThePair)
+{
+    {
+        Machine m(Chip::Smc93x);
+        PortBase = 0x378;
+        ASSERT_TRUE(MachinePortSetup(0x378));
+        auto& chip = static_cast<sim::SmcFdc37c93x&>(*m.model);
+        EXPECT_EQ(chip.deviceRegister(3, 0xF0), 0x3B);
+        EXPECT_EQ(chip.violations(), 0u) << chip.lastViolation();
+    }
+    {
+        Machine m(Chip::Smc93xAtEA);
+        PortBase = 0x378;
+        ASSERT_TRUE(MachinePortSetup(0x378));
+        auto& chip = static_cast<sim::SmcFdc37c93x&>(*m.model);
+        EXPECT_EQ(chip.deviceRegister(3, 0xF0), 0x03);
+        EXPECT_FALSE(chip.bracketOpen());
+        EXPECT_EQ(chip.violations(), 0u) << chip.lastViolation();
+    }
+}
+
 // ---- A port given up on -------------------------------------------------
 
 // A chip whose switch does nothing, and adapter outputs that settle after
@@ -424,6 +447,22 @@ TEST(Ps2Board, SaveStateWithoutABoardLeavesSetupOff)
         if (a.write && a.port == 0x94) last94 = uint8_t(a.value);
     EXPECT_EQ(last94, 0xFF);
     EXPECT_EQ(MachineSwitchState.Ps2Saved, 0);
+}
+
+// A channel slot left in setup by other software hides the board's option
+// register: the extended enable must take the slot out of setup first.
+TEST(Ps2Board, ExtendedEnableTakesAChannelSlotOutOfSetup)
+{
+    Machine m(Chip::Ps2);
+    auto& board = static_cast<sim::Ps2SystemBoard&>(*m.model);
+    PortBase = 0x378;
+    ASSERT_TRUE(Ps2Detect());
+    m.rig.bus.out8(0x96, 0x0B);  // slot 3 in setup
+    MachineSwitchState.Ps2ExtendedRequest = 1;
+    uint8_t kind = HOST_PORT_PLAIN;
+    Ps2BidirEnable(0x378, &kind);
+    EXPECT_TRUE(board.bidirectionalEnabled());
+    EXPECT_EQ(board.violations(), 0u) << board.lastViolation();
 }
 
 // ---- CMOS-window chipset ------------------------------------------------

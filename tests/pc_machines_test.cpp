@@ -75,6 +75,10 @@ struct MachineCase {
 const MachineCase kMachines[] = {
     {"plain", "", kNothing, 0, 4, 1, false, ""},
     {"ps2", "", kPs2, 0, 9, 1, true, "PS/2 system board: POS2"},
+    // Forced bidirectional pairs: the board's port must be turned round
+    // without negotiation's ladder.
+    {"ps2", "/da /r8 /w1", kPs2, 0, 8, 1, true, "PS/2 system board: POS2"},
+    {"ps2", "/da /r9 /w1", kPs2, 0, 9, 1, true, "PS/2 system board: POS2"},
     {"epp", "", kHardwareEpp, 3, 10, 3, true, ""},
     {"smc", "", kHardwareEpp | kSmcEcr, 3, 10, 3, false, "FDC37C665GT: CR01 CR04"},
     // Every SMC configuration pair, with each way of identifying the chip:

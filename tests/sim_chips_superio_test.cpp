@@ -161,6 +161,39 @@ TEST(Smc93xProbe, OtherBaseRestoresDeviceNumberAndWrongAnswerLooksAbsent)
     EXPECT_EQ(rd(w.bus, 0x3F0, 7), 0xFF);
 }
 
+TEST(SmcConfig, BracketAtEAOpensAndClosesOnlyWithItsKeys)
+{
+    Rig<SmcFdc37c93x> m(0xEA, 0x378);
+    m.bus.out8(0xFB, 0x01);  // not the key: the pair stays hidden
+    outs(m.bus, {{0xEA, 0x55}, {0xEA, 0x55}, {0xEA, 0x20}});
+    EXPECT_FALSE(m.chip.bracketOpen());
+    EXPECT_EQ(m.bus.in8(0xEB), 0xFF);
+    EXPECT_EQ(m.chip.configEntries(), 0u);
+
+    m.bus.out8(0xFB, 0x00);
+    EXPECT_TRUE(m.chip.bracketOpen());
+    smcEnter(m.bus, 0xEA, 0x55);
+    EXPECT_EQ(rd(m.bus, 0xEA, 0x20), 0x30);
+    m.bus.out8(0xF9, 0x01);  // not the key: the pair stays open
+    EXPECT_TRUE(m.chip.bracketOpen());
+    smcLeave(m.bus, 0xEA);
+    EXPECT_FALSE(m.chip.bracketOpen());
+    EXPECT_EQ(m.chip.violations(), 0u);
+}
+
+TEST(SmcConfig, LogicalDeviceModeRegisterKeepsEveryBit)
+{
+    Rig<SmcFdc37c93x> m(0x3F0, 0x378);
+    smcEnter(m.bus, 0x3F0, 0x55);
+    wr(m.bus, 0x3F0, 0x07, 3);
+    wr(m.bus, 0x3F0, 0xF0, 0x3B);
+    EXPECT_EQ(rd(m.bus, 0x3F0, 0xF0), 0x3B) << "FIFO threshold and timing bits are read/write";
+    EXPECT_TRUE(m.port.epp);
+    wr(m.bus, 0x3F0, 0xF0, 0x03);
+    EXPECT_EQ(rd(m.bus, 0x3F0, 0xF0), 0x03);
+    smcLeave(m.bus, 0x3F0);
+}
+
 // National Semiconductor: index port reads back, no key, data written twice.
 struct NsCase {
     uint16_t index;
@@ -211,6 +244,37 @@ TEST(NsChipFaults, ReservedBitAndForeignAddress)
     wr(f.bus, 0x2E, 1, 0x12, 2);
     EXPECT_FALSE(f.port.epp);
     EXPECT_EQ(f.bus.in8(0x398), 0xFF) << "nothing at the other straps";
+}
+
+TEST(NsChipProtocol, DataTakesEffectOnlyWhenWrittenTwiceInSuccession)
+{
+    Rig<NsPc873xx> m(0x398, 0x378);
+    uint8_t ptr = rd(m.bus, 0x398, 2);
+    wr(m.bus, 0x398, 2, ptr & 0x7F, 1);
+    EXPECT_EQ(m.bus.in8(0x399), ptr) << "a lone write is ignored";
+    EXPECT_EQ(m.chip.violations(), 1u);
+
+    m.bus.out8(0x399, ptr & 0x7F);  // two writes with an index write between them
+    m.bus.out8(0x398, 2);
+    m.bus.out8(0x399, ptr & 0x7F);
+    EXPECT_EQ(m.bus.in8(0x399), ptr);
+    EXPECT_EQ(m.chip.violations(), 3u);
+
+    wr(m.bus, 0x398, 4, 0x01, 2);
+    EXPECT_EQ(m.bus.in8(0x399) & 0x07, 0x01) << "two writes in succession store";
+    EXPECT_TRUE(m.port.epp);
+    wr(m.bus, 0x398, 4, 0x03, 3);
+    EXPECT_EQ(m.bus.in8(0x399) & 0x07, 0x03) << "a third write in the same run is harmless";
+    EXPECT_EQ(m.chip.violations(), 3u);
+}
+
+TEST(NsChipProtocol, FirstIndexReadAfterResetAnswersTheIdentification)
+{
+    Rig<NsPc873xx> m(0x2E, 0x378);
+    EXPECT_EQ(m.bus.in8(0x2E), 0x88);
+    EXPECT_EQ(m.bus.in8(0x2E), 0x00) << "from the second read on, the index";
+    m.bus.out8(0x2E, 0x04);
+    EXPECT_EQ(m.bus.in8(0x2E), 0x04);
 }
 
 // Winbond: key at 0x250, index 0x251, data 0x252.

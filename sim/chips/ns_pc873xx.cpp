@@ -24,9 +24,27 @@ uint16_t NsPc873xx::selectedPort() const
     return bits == 0x02 ? 0x278 : 0x378;
 }
 
+void NsPc873xx::endDataWrites()
+{
+    if (dataWrites_ == 1) {
+        char text[80];
+        std::snprintf(text, sizeof text, "R%u written once, ignored (needs two writes)",
+                      static_cast<unsigned>(selected_));
+        noteViolation(text);
+    }
+    dataWrites_ = 0;
+}
+
 uint8_t NsPc873xx::read8(uint16_t port)
 {
-    if (port == index_) return selected_;
+    endDataWrites();
+    if (port == index_) {
+        if (identityPending_) {
+            identityPending_ = false;
+            return kIdentification;
+        }
+        return selected_;
+    }
     if (selected_ >= regs_.size()) return 0x00;
     uint8_t value = regs_[selected_];
     if (selected_ == kPcr) {
@@ -39,9 +57,12 @@ uint8_t NsPc873xx::read8(uint16_t port)
 void NsPc873xx::write8(uint16_t port, uint8_t value)
 {
     if (port == index_) {
+        endDataWrites();
+        identityPending_ = false;
         selected_ = value;
         return;
     }
+    if (++dataWrites_ < 2) return;  // the first write of a run only arms the register
     if (selected_ >= regs_.size()) return;
     noteWrite();
     if (selected_ == kPcr) value &= static_cast<uint8_t>(~kPcrReserved);  // not stored

@@ -33,7 +33,8 @@ class NsPc873xx : public ChipModel {
 public:
     static constexpr uint8_t kFer = 0, kFar = 1, kPtr = 2, kFcr = 3, kPcr = 4;
     static constexpr uint8_t kFerParallel = 0x01, kPtrExtended = 0x80, kPcrEpp = 0x01,
-                             kPcrEpp19 = 0x02, kPcrEcp = 0x04, kPcrReserved = 0x10;
+                             kPcrEpp19 = 0x02, kPcrEcp = 0x04, kPcrReserved = 0x10,
+                             kIdentification = 0x88;
 
     NsPc873xx(PortFeatureSwitch& features, uint16_t indexPort, uint16_t portBase,
               ChipFault fault = ChipFault::None);
@@ -57,7 +58,12 @@ protected:
 private:
     uint16_t index_;
     uint16_t portBase_;
+    // Closes a run of data-port writes: a run of one was ignored.
+    void endDataWrites();
+
     uint8_t selected_ = 0;
+    bool identityPending_ = true;  // the next read of P answers the identification byte
+    unsigned dataWrites_ = 0;      // data-port writes in the current run
     std::array<uint8_t, 9> regs_{};
 };
 

@@ -36,7 +36,7 @@ uint8_t Ps2SystemBoard::read8(uint16_t port)
     switch (port) {
     case kSetupPort: return setup_;
     case kAdapterPort: return adapter_;
-    default: return inSetup() ? pos2_ : 0xFF;
+    default: return inSetup() && !slotInSetup() ? pos2_ : 0xFF;
     }
 }
 
@@ -48,11 +48,13 @@ void Ps2SystemBoard::write8(uint16_t port, uint8_t value)
         altSetup_ = altArmed_ && value == kAltSecond;
         altArmed_ = value == kAltFirst;
         setup_ = value;
+        if (inSetup() && slotInSetup()) noteViolation("board setup entered while a slot is in setup");
         return;
     case kAdapterPort:
         adapter_ = value;
         return;
     default:
+        if (slotInSetup()) return;  // reaches the (empty) slot, not the board
         if (!inSetup()) {
             noteViolation("option select register written outside setup");
             return;

@@ -13,7 +13,13 @@
 //                  11 reserved
 //          bit 4   parallel port enable
 //          bits 3-0 storage (bit 0 system board functions enable)
-//   0x96   adapter setup register, read/write storage (power-on 0x00)
+//   0x96   adapter (channel slot) setup register, read/write (power-on
+//          0x00): bit 3 set puts the slot in bits 2-0 in setup, and while
+//          a slot is in setup the option select ports belong to that slot
+//          (no card is fitted: 0x102 reads 0xFF and writes are lost), so
+//          the board's register 2 is reachable only with bit 3 clear.
+//          Entering the board's setup (0x94) while a slot is in setup
+//          is a violation.
 // The port's data lines turn around (setChipBidirectional) while bit 7 is
 // clear, bit 4 set and bits 6-5 select the address of the port the board
 // owns. The address bits cannot move the port model; selectedPort() tells
@@ -33,7 +39,7 @@ public:
     static constexpr uint16_t kSetupPort = 0x94, kAdapterPort = 0x96, kPos2Port = 0x102;
     static constexpr uint8_t kSetupOn = 0x7F, kSetupOff = 0xFF, kAltFirst = 0xF9,
                              kAltSecond = 0xFB;
-    static constexpr uint8_t kPosCompatible = 0x80, kPosEnable = 0x10;
+    static constexpr uint8_t kPosCompatible = 0x80, kPosEnable = 0x10, kSlotSetup = 0x08;
 
     Ps2SystemBoard(PortFeatureSwitch& features, uint16_t portBase,
                    ChipFault fault = ChipFault::None);
@@ -48,6 +54,7 @@ public:
     RegisterMap registers() const override;
 
     bool inSetup() const { return !(setup_ & 0x80) || altSetup_; }
+    bool slotInSetup() const { return (adapter_ & kSlotSetup) != 0; }
     uint8_t pos2() const { return pos2_; }
     uint16_t selectedPort() const;
     bool bidirectionalEnabled() const { return bidirectionalFeature(); }

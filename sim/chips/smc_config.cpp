@@ -25,11 +25,11 @@ uint8_t SmcConfigPort::read8(uint16_t port)
 void SmcConfigPort::write8(uint16_t port, uint8_t value)
 {
     if (bracketed() && port == kBracketOpen) {
-        bracketOpen_ = true;
+        if (value == kBracketKey) bracketOpen_ = true;
         return;
     }
     if (bracketed() && port == kBracketClose) {
-        bracketOpen_ = false;
+        if (value == kBracketKey) bracketOpen_ = false;
         return;
     }
     if (port == index_) {

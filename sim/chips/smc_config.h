@@ -10,8 +10,10 @@
 //     to I leaves configuration mode (a second 0xAA then lands in run mode,
 //     where it is ignored).
 //   - Strapped at 0xEA, the pair is reachable only while the bracket is
-//     open: a write to port 0xFB opens it, a write to port 0xF9 closes it.
-//     Outside the bracket 0xEA/0xEB are not decoded (the bus reads 0xFF).
+//     open: writing the key 0x00 to port 0xFB opens it, writing 0x00 to
+//     port 0xF9 closes it; any other value at either port leaves the
+//     bracket as it is. Outside the bracket 0xEA/0xEB are not decoded (the
+//     bus reads 0xFF).
 // Violations: a data-port write or a register write outside configuration
 // mode.
 //
@@ -28,6 +30,7 @@ class SmcConfigPort : public ChipModel {
 public:
     static constexpr uint8_t kExitKey = 0xAA;
     static constexpr uint16_t kBracketOpen = 0xFB, kBracketClose = 0xF9;
+    static constexpr uint8_t kBracketKey = 0x00;
 
     SmcConfigPort(PortFeatureSwitch& features, uint16_t configPort, uint8_t key, ChipFault fault);
 
