@@ -23,7 +23,9 @@
 #       /var/tmp/nimb-corpus fuzz/corpus/request_path_fuzz
 #
 # Environment: FUZZ_BUILD (build directory, default build-fuzz in the tree),
-# FUZZ_JOBS (parallel jobs per run, default 1), CXX_FUZZ (default clang++).
+# FUZZ_JOBS (parallel jobs per run, default 1), CXX_FUZZ (default clang++),
+# FUZZ_SEED (libFuzzer's random seed; unset: a new one each run, so that
+# runs explore differently; set: a short run repeats itself, as CI needs).
 # Without clang's libFuzzer runtime on the machine the script installs it
 # with apt-get (packages clang and libclang-rt-<version>-dev).
 set -euo pipefail
@@ -72,6 +74,7 @@ run() {
     # With several jobs libFuzzer writes each job's log to fuzz-<n>.log in
     # the working directory: the build directory.
     [ "$jobs" -gt 1 ] && parallel=(-jobs="$jobs" -workers="$jobs")
+    [ -n "${FUZZ_SEED:-}" ] && parallel+=(-seed="$FUZZ_SEED")
     echo "fuzz: $name for ${seconds}s"
     if (cd "$build" && env "$@" "$build/$target" -max_total_time="$seconds" -timeout=60 \
         -rss_limit_mb=4096 -max_len="$maxlen" -len_control=0 -print_final_stats=1 "${parallel[@]}" \
