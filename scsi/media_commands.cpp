@@ -101,7 +101,7 @@ void ScsiVerify(UnitExtension* unit)
     executeUnitCommand(u);
     // ERR ends a verify at the first sector it could not check: a check
     // that found no key of its own does not make the verify GOOD.
-    if (CommandState.senseKey == SENSE_NONE && (CommandState.lastStatus & ATA_STATUS_ERR)) failUnfinishedCommand();
+    if (CommandState.lastStatus & ATA_STATUS_ERR) failUnfinishedCommand();
     if (CommandState.senseKey == SENSE_DATA_PROTECT) CommandState.senseKey = SENSE_NONE;
 }
 
