@@ -345,6 +345,37 @@ static void finishDeferred(UnitExtension* request)
 // A continuation belongs to a request that deferred, which is not polled.
 #define CONTINUATION_POLLED false
 
+// The drive's interrupt has come: the wait is over, its polls forgotten.
+static void interruptTaken(UnitExtension* request)
+{
+    quietPolls = 0;
+    statusCheckDue = 0;
+    LinkReadRegister(ATA_REG_STATUS);
+    LinkInterruptAck();
+    if (request->Adapter) request->Adapter->TimerWait = 0;
+}
+
+// Without the 10 ms timer only the drive's interrupt resumes a transfer.
+// A drive quick with its next block raises its interrupt request while the
+// driver is still busy with the last one, and the processor may then see no
+// fresh edge once the port is handed back for the wait. So after deferring,
+// the port's interrupt request is looked at once: when it is already up the
+// drive is asked, and the transfer goes on at once if the interrupt is its.
+static bool interruptAlreadyRaised(UnitExtension* request)
+{
+    if (!DriverParameters.NoTimer || !(TransferState.deferred & 1)) return false;
+    if (LinkInterruptPending() != LINK_OK) return false;
+    LinkAcquire();
+    if (LinkDriveInterrupt() != 1) {
+        LinkInterruptAck();
+        DeferUntilInterrupt(LinkRelease);
+        return false;
+    }
+    interruptTaken(request);
+    TransferState.deferred &= (uint8_t)~1;
+    return true;
+}
+
 // Waits for the next block inside a continuation. Returns true when the
 // drive is ready; false when the request has been deferred again (nothing
 // more to do now) or when the wait ran out (the request is then finished
@@ -357,7 +388,7 @@ static bool continuationWait(UnitExtension* request)
         CommandState.senseKey = SENSE_NOT_READY;
         finishDeferred(request);
     }
-    return false;
+    return interruptAlreadyRaised(request);
 }
 
 static void continueRead(UnitExtension* request)
@@ -385,6 +416,7 @@ static void continueWrite(UnitExtension* request)
         TransferState.deferred &= (uint8_t)~1;
         if (!writeBlock(request, CONTINUATION_POLLED)) {
             if (!(TransferState.deferred & 1)) finishDeferred(request);
+            if (interruptAlreadyRaised(request)) continue;
             return;
         }
     }
@@ -437,11 +469,7 @@ bool resumeTransfer(UnitExtension* request)
         DeferUntilInterrupt(LinkRelease);
         return true;
     }
-    quietPolls = 0;
-    statusCheckDue = 0;
-    LinkReadRegister(ATA_REG_STATUS);
-    LinkInterruptAck();
-    if (request->Adapter) request->Adapter->TimerWait = 0;
+    interruptTaken(request);
     AdapterFlags[0] |= CONTINUATION_RUNNING;
     if (TaskFile.command == ATA_CMD_WRITE_SECTORS) continueWrite(request);
     else if (TaskFile.command == ATA_CMD_READ_SECTORS) continueRead(request);

@@ -59,6 +59,37 @@ TEST_P(LostInterrupt, ReadAndWriteStillFinishWithTheirData)
 
 INSTANTIATE_TEST_SUITE_P(Hosts, LostInterrupt, ::testing::Values("plain", "epp"));
 
+// Without the 10 ms timer the drive's interrupt is the only thing that
+// resumes a waiting transfer. With one sector per interrupt on a slow port
+// the drive raises its next interrupt while the driver is still moving the
+// previous sector, so no fresh edge reaches the processor once the port is
+// handed back for the wait: the transfer must still go on, and end with its
+// own data, without the port driver having to reset the bus.
+class NoTimerSingleSector : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(NoTimerSingleSector, ReadAndWriteFinishWithoutABusReset)
+{
+    LostInterruptRig rig(GetParam(), "/dt /dm");
+    sim::ScsiPortHost& h = rig.pc->host();
+    std::vector<uint8_t> data(8 * 512);
+    sim::CommandResult r = rig.pc->disk().read10(5000, 8, data.data(), uint32_t(data.size()));
+    ASSERT_FALSE(r.hang);
+    ASSERT_TRUE(r.good()) << "SRB 0x" << std::hex << unsigned(r.srbStatus) << " key " << unsigned(r.senseKey);
+    for (uint32_t b = 0; b < 8; ++b) EXPECT_EQ(data[b * 512 + 7], b + 1) << "block " << 5000 + b;
+
+    std::vector<uint8_t> out(8 * 512);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = uint8_t(i * 7 + i / 512);
+    r = rig.pc->disk().write10(7000, 8, out.data(), uint32_t(out.size()));
+    ASSERT_FALSE(r.hang);
+    EXPECT_TRUE(r.good()) << "SRB 0x" << std::hex << unsigned(r.srbStatus) << " key " << unsigned(r.senseKey);
+    EXPECT_EQ(rig.pc->image().read(7000, 8), out);
+    EXPECT_EQ(h.count(sim::HostEventKind::ResetBus), 0u) << "the port driver had to time a request out";
+    EXPECT_EQ(h.count(sim::HostEventKind::RequestTimerCall), 0u) << "a timer was asked for under /dt";
+    EXPECT_EQ(rig.pc->drive().violations().total(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, NoTimerSingleSector, ::testing::Values("plain", "ps2", "byte7", "epp", "smc"));
+
 // A drive that never becomes ready again: the request ends NOT READY
 // instead of waiting for the port driver's time-out, and the drive is left
 // idle for the next command.
