@@ -199,6 +199,25 @@ TEST_P(PresetAnswers, CapacityAndModePagesDescribeThePresentedGeometry)
 INSTANTIATE_TEST_SUITE_P(Presets, PresetAnswers, ::testing::ValuesIn(kPresetGeometry),
                          [](const ::testing::TestParamInfo<PresetGeometry>& i) { return std::string(i.param.preset); });
 
+// A CHS drive of 10 cylinders, 10 heads and 10 sectors: 1000 blocks, the
+// last one 999 (0x3E7).
+TEST_F(ScsiOnPc, ThousandBlockDriveReportsItsLastBlockAndItsCount)
+{
+    pc_ = miniport_test::makePc("chs");
+    pc_->drive().faults().identifyWords = {{1, 10}, {3, 10}, {6, 10}};
+    ASSERT_TRUE(pc_->boot().adapterFound);
+    ASSERT_EQ(run({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8), SRB_STATUS_SUCCESS);
+    const uint8_t last[8] = {0x00, 0x00, 0x03, 0xE7, 0x00, 0x00, 0x02, 0x00};
+    EXPECT_EQ(0, std::memcmp(buf_.data(), last, 8));
+    ASSERT_EQ(run({0x25, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 8), SRB_STATUS_SUCCESS);
+    const uint8_t count[8] = {0x00, 0x00, 0x03, 0xE8, 0x00, 0x00, 0x02, 0x00};
+    EXPECT_EQ(0, std::memcmp(buf_.data(), count, 8));
+    ASSERT_EQ(run({0x1A, 0, 0x04, 0, 36, 0}, 36), SRB_STATUS_SUCCESS);
+    EXPECT_EQ(be(5, 3), 1000u);
+    EXPECT_EQ(be(14, 3), 10u);
+    EXPECT_EQ(buf_[17], 10);
+}
+
 TEST_F(ScsiOnPc, RequestSenseKeepsTheLastKeyAndClipsToTheBuffer)
 {
     size_t before = driveCommands();
