@@ -60,7 +60,9 @@ INSTANTIATE_TEST_SUITE_P(
         GeometryCase{"fixed_preset", "fixed", {}, 130, 16, 63, 131040, 0x08, 1},
         GeometryCase{"conner_653_32", "conner", {}, 615, 4, 17, 41820, 0x00, 0},
         GeometryCase{"conner_other_words", "conner", chs(654, 2, 32), 654, 2, 32, 41856, 0x00, 0},
-        GeometryCase{"iota_forced_chs", "iota", {}, 768, 8, 32, 196608, 0x08, 0}),
+        GeometryCase{"iota_forced_chs", "iota", {}, 768, 8, 32, 196608, 0x08, 0},
+        GeometryCase{"syquest_forced_chs", "syquest", {}, 130, 16, 63, 131040, 0x08, 0},
+        GeometryCase{"removable_lba", "removable", {}, 130, 16, 63, 131040, 0x08, 1}),
     [](const ::testing::TestParamInfo<GeometryCase>& info) { return std::string(info.param.name); });
 
 struct FamilyCase {
@@ -69,6 +71,7 @@ struct FamilyCase {
     uint8_t flags;  // family bits expected (removable, Iota, SyQuest)
     uint8_t msn;
     uint8_t setupAck;  // command sent at set-up to re-arm, 0 none
+    uint32_t blocks;   // capacity presented for the preset's default medium
 };
 
 class Family : public ::testing::TestWithParam<FamilyCase> {};
@@ -92,18 +95,18 @@ TEST_P(Family, FlagsAndMediaStatus)
     EXPECT_EQ(dc, c.setupAck == ATA_CMD_POST_BOOT);
     EXPECT_EQ(db, c.setupAck == ATA_CMD_ACK_MEDIA_CHANGE);
     const UnitParametersRecord& p = UnitParameters[0];
-    EXPECT_EQ(p.totalSectors, uint32_t(p.cylinders) * p.heads * p.sectorsPerTrack);
+    EXPECT_EQ(p.totalSectors, c.blocks);
     EXPECT_EQ(std::strlen(p.model), size_t(MODEL_LENGTH));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Presets, Family,
-    ::testing::Values(FamilyCase{"fixed", 0, 0, 0, 0}, FamilyCase{"chs", 0, 0, 0, 0},
-                      FamilyCase{"iota", 0, UNIT_REMOVABLE | UNIT_IOTA, 0, ATA_CMD_POST_BOOT},
-                      FamilyCase{"iota", 1, UNIT_REMOVABLE | UNIT_IOTA, 1, ATA_CMD_POST_BOOT},
-                      FamilyCase{"iota", 2, UNIT_REMOVABLE, 1, ATA_CMD_ACK_MEDIA_CHANGE},
-                      FamilyCase{"syquest", 0, UNIT_REMOVABLE | UNIT_SYQUEST, 0, ATA_CMD_ACK_MEDIA_CHANGE},
-                      FamilyCase{"removable", 0, UNIT_REMOVABLE, 1, ATA_CMD_ACK_MEDIA_CHANGE}));
+    ::testing::Values(FamilyCase{"fixed", 0, 0, 0, 0, 131040}, FamilyCase{"chs", 0, 0, 0, 0, 166600},
+                      FamilyCase{"iota", 0, UNIT_REMOVABLE | UNIT_IOTA, 0, ATA_CMD_POST_BOOT, 196608},
+                      FamilyCase{"iota", 1, UNIT_REMOVABLE | UNIT_IOTA, 1, ATA_CMD_POST_BOOT, 196608},
+                      FamilyCase{"iota", 2, UNIT_REMOVABLE, 1, ATA_CMD_ACK_MEDIA_CHANGE, 196608},
+                      FamilyCase{"syquest", 0, UNIT_REMOVABLE | UNIT_SYQUEST, 0, ATA_CMD_ACK_MEDIA_CHANGE, 131040},
+                      FamilyCase{"removable", 0, UNIT_REMOVABLE, 1, ATA_CMD_ACK_MEDIA_CHANGE, 131040}));
 
 // --- IDENTIFY data that makes no sense.
 

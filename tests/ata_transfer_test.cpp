@@ -272,7 +272,8 @@ TEST(Refusal, OutOfRangeOversizeAndShortBuffer)
 {
     DriveBench bench;
     ASSERT_TRUE(bench.discover());
-    uint32_t capacity = UnitParameters[0].totalSectors;
+    // The fixed disk's 64 MiB: 131,072 sectors presented as 130/16/63.
+    const uint32_t capacity = 131040;
     bench.drive->clearLogs();
     std::vector<uint8_t> buf(300 * 512 + 16, 0xEE);
     EXPECT_EQ(bench.transfer(ATA_CMD_READ_SECTORS, capacity - 1, 2, buf.data(), 2 * 512), SENSE_ILLEGAL_REQUEST);
@@ -296,7 +297,7 @@ TEST(Refusal, VerifyPastTheEndAndTheProbeRead)
     ASSERT_TRUE(bench.discover());
     std::vector<uint8_t> buf(1024);
     LinkAcquire();
-    bench.rig.prepare(ATA_CMD_READ_VERIFY, UnitParameters[0].totalSectors - 1, 2, buf.data(), 0);
+    bench.rig.prepare(ATA_CMD_READ_VERIFY, 131039, 2, buf.data(), 0);  // from the last block of 130/16/63
     bench.drive->clearLogs();
     // The SCSI side checks a verify's range before the drive sees it.
     auto verify = [&] {

@@ -6,7 +6,6 @@
 
 #include <vector>
 
-#include "link/link.h"
 #include "seam/nimb_driver.h"
 #include "sim/ata/ata_drive.h"
 #include "sim/ata/disk_image.h"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "ata/ata.h"
@@ -18,12 +19,44 @@ using sim::DataDirection;
 
 namespace {
 
+// The geometry and capacity each drive preset must be presented with on the
+// 8 MiB image of these tests (16,384 sectors), worked by hand from the drive's
+// IDENTIFY words and the translation rules (at most 1024 cylinders, 63
+// sectors, 16 heads by CHS or 256 by LBA; capacity = the product):
+//   fixed      LBA, current geometry 16,384 / (16 * 63) = 16/16/63
+//   chs        CHS 980/10/17, within every limit
+//   conner     reports 653/2/32, which this model's rule turns into 615/4/17
+//   iota       addressed by CHS whatever word 49 says: 16,384 / (8 * 32) = 64/8/32
+//   syquest    addressed by CHS: 16/16/63
+//   removable  LBA, current geometry 16/16/63
+struct PresetGeometry {
+    const char* preset;
+    uint16_t cylinders, heads, sectors;
+    uint32_t blocks;
+};
+
+void PrintTo(const PresetGeometry& g, std::ostream* os) { *os << g.preset; }
+
+const PresetGeometry kPresetGeometry[] = {
+    {"fixed", 16, 16, 63, 16128},       {"chs", 980, 10, 17, 166600}, {"conner", 615, 4, 17, 41820},
+    {"iota", 64, 8, 32, 16384},         {"syquest", 16, 16, 63, 16128},
+    {"removable", 16, 16, 63, 16128},
+};
+
+const PresetGeometry& presetGeometry(const std::string& preset)
+{
+    for (const PresetGeometry& g : kPresetGeometry)
+        if (preset == g.preset) return g;
+    throw std::invalid_argument("no geometry worked out for " + preset);
+}
+
 class ScsiOnPc : public ::testing::Test {
 protected:
     void SetUp() override { boot("fixed"); }
     void boot(const std::string& drive)
     {
         pc_ = miniport_test::makePc(drive);
+        preset_ = drive;
         ASSERT_TRUE(pc_->boot().adapterFound);
     }
     void TearDown() override
@@ -50,9 +83,11 @@ protected:
         for (int i = 0; i < n; ++i) v = v << 8 | buf_[at + i];
         return v;
     }
-    uint32_t capacity() const { return UnitParameters[0].totalSectors; }  // as presented
+    // The block count the booted drive must be presented with.
+    uint32_t capacity() const { return presetGeometry(preset_).blocks; }
 
     std::unique_ptr<sim::SimulatedPc> pc_;
+    std::string preset_;
     Guarded buf_{0};
 };
 
@@ -72,7 +107,6 @@ TEST_F(ScsiOnPc, InquiryAndCapacity)
     EXPECT_TRUE(buf_.untouchedFrom(20));
     EXPECT_EQ(run({0x12, 0, 0, 0, 36, 0}, 36, true), SRB_STATUS_DATA_OVERRUN);
 
-    ASSERT_GT(capacity(), 0u);
     ASSERT_EQ(run({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8), SRB_STATUS_SUCCESS);
     EXPECT_EQ(be(0, 4), capacity() - 1);
     EXPECT_EQ(be(4, 4), 512u);
@@ -91,10 +125,10 @@ TEST_F(ScsiOnPc, ModeSensePages)
     EXPECT_EQ(be(9, 3), 512u);
     run({0x1A, 0, 0x03, 0, 36, 0}, 36);
     EXPECT_EQ(be(12, 2), 0x0316u);
-    EXPECT_EQ(be(22, 2), UnitParameters[0].sectorsPerTrack);
+    EXPECT_EQ(be(22, 2), 63u);
     run({0x1A, 0, 0x44, 0, 36, 0}, 20);  // page 4 with page control 1; a buffer of 20
-    EXPECT_EQ(be(14, 3), UnitParameters[0].cylinders);
-    EXPECT_EQ(buf_[17], UnitParameters[0].heads & 0xFF);
+    EXPECT_EQ(be(14, 3), 16u);
+    EXPECT_EQ(buf_[17], 16);
     EXPECT_TRUE(buf_.untouchedFrom(20));
     for (const auto& cdb : {std::vector<uint8_t>{0x1A, 0, 0x3F, 0, 36, 0}, {0x1A, 0, 0x08, 0, 36, 0},
                             {0x1A, 0, 0x00, 0, 13, 0}}) {
@@ -103,6 +137,85 @@ TEST_F(ScsiOnPc, ModeSensePages)
         EXPECT_EQ(c.senseKey, SENSE_ILLEGAL_REQUEST);
         EXPECT_EQ(c.asc, 0x27);
     }
+}
+
+// Every preset's READ CAPACITY and mode pages, byte for byte, against the
+// geometry worked out for it above.
+class PresetAnswers : public ScsiOnPc, public ::testing::WithParamInterface<PresetGeometry> {
+protected:
+    void SetUp() override { boot(GetParam().preset); }
+    // The 12 bytes of mode header and block descriptor, then zeros.
+    std::vector<uint8_t> modeAnswer(uint8_t dataLength) const
+    {
+        uint32_t blocks = GetParam().blocks;
+        std::vector<uint8_t> b(36, 0);
+        b[0] = dataLength;
+        b[3] = 0x08;
+        b[5] = uint8_t(blocks >> 16), b[6] = uint8_t(blocks >> 8), b[7] = uint8_t(blocks);
+        b[10] = 0x02;
+        return b;
+    }
+    std::vector<uint8_t> answer(size_t n) const { return std::vector<uint8_t>(buf_.bytes.begin(), buf_.bytes.begin() + n); }
+};
+
+TEST_P(PresetAnswers, CapacityAndModePagesDescribeThePresentedGeometry)
+{
+    const PresetGeometry& g = GetParam();
+    // A removable drive may first report its cartridge as changed.
+    pc_->disk().testUnitReady();
+    ASSERT_TRUE(pc_->disk().testUnitReady().good());
+
+    ASSERT_EQ(run({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8), SRB_STATUS_SUCCESS);
+    uint32_t last = g.blocks - 1;
+    EXPECT_EQ(answer(8), (std::vector<uint8_t>{uint8_t(last >> 24), uint8_t(last >> 16), uint8_t(last >> 8),
+                                                uint8_t(last), 0, 0, 2, 0}));
+    ASSERT_EQ(run({0x25, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 8), SRB_STATUS_SUCCESS);
+    EXPECT_EQ(answer(8), (std::vector<uint8_t>{uint8_t(g.blocks >> 24), uint8_t(g.blocks >> 16),
+                                                uint8_t(g.blocks >> 8), uint8_t(g.blocks), 0, 0, 2, 0}));
+
+    std::vector<uint8_t> header = modeAnswer(0x0B);
+    header.resize(12);
+    ASSERT_EQ(run({0x1A, 0, 0x01, 0, 12, 0}, 12), SRB_STATUS_SUCCESS);
+    EXPECT_EQ(answer(12), header);
+    header[0] = 0x23;
+    ASSERT_EQ(run({0x1A, 0, 0x00, 0, 12, 0}, 12), SRB_STATUS_SUCCESS);
+    EXPECT_EQ(answer(12), header);
+
+    std::vector<uint8_t> format = modeAnswer(0x23);
+    format[12] = 0x03, format[13] = 0x16, format[14] = 0x03;
+    format[22] = uint8_t(g.sectors >> 8), format[23] = uint8_t(g.sectors);
+    format[24] = 0x02;
+    ASSERT_EQ(run({0x1A, 0, 0x03, 0, 36, 0}, 36), SRB_STATUS_SUCCESS);
+    EXPECT_EQ(answer(36), format);
+
+    std::vector<uint8_t> rigid = modeAnswer(0x23);
+    rigid[12] = 0x04, rigid[13] = 0x16;
+    rigid[15] = uint8_t(g.cylinders >> 8), rigid[16] = uint8_t(g.cylinders);
+    rigid[17] = uint8_t(g.heads);
+    ASSERT_EQ(run({0x1A, 0, 0x04, 0, 36, 0}, 36), SRB_STATUS_SUCCESS);
+    EXPECT_EQ(answer(36), rigid);
+}
+
+INSTANTIATE_TEST_SUITE_P(Presets, PresetAnswers, ::testing::ValuesIn(kPresetGeometry),
+                         [](const ::testing::TestParamInfo<PresetGeometry>& i) { return std::string(i.param.preset); });
+
+// A CHS drive of 10 cylinders, 10 heads and 10 sectors: 1000 blocks, the
+// last one 999 (0x3E7).
+TEST_F(ScsiOnPc, ThousandBlockDriveReportsItsLastBlockAndItsCount)
+{
+    pc_ = miniport_test::makePc("chs");
+    pc_->drive().faults().identifyWords = {{1, 10}, {3, 10}, {6, 10}};
+    ASSERT_TRUE(pc_->boot().adapterFound);
+    ASSERT_EQ(run({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8), SRB_STATUS_SUCCESS);
+    const uint8_t last[8] = {0x00, 0x00, 0x03, 0xE7, 0x00, 0x00, 0x02, 0x00};
+    EXPECT_EQ(0, std::memcmp(buf_.data(), last, 8));
+    ASSERT_EQ(run({0x25, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 8), SRB_STATUS_SUCCESS);
+    const uint8_t count[8] = {0x00, 0x00, 0x03, 0xE8, 0x00, 0x00, 0x02, 0x00};
+    EXPECT_EQ(0, std::memcmp(buf_.data(), count, 8));
+    ASSERT_EQ(run({0x1A, 0, 0x04, 0, 36, 0}, 36), SRB_STATUS_SUCCESS);
+    EXPECT_EQ(be(5, 3), 1000u);
+    EXPECT_EQ(be(14, 3), 10u);
+    EXPECT_EQ(buf_[17], 10);
 }
 
 TEST_F(ScsiOnPc, RequestSenseKeepsTheLastKeyAndClipsToTheBuffer)
@@ -245,7 +358,8 @@ TEST(ScsiSeek, ReachesTheBlockTheDriveIsAddressedBy)
         ASSERT_TRUE(pc.boot().adapterFound);
         if (std::string(c.preset) == "fixed") {
             ASSERT_EQ(UnitState[0].lbaMode, 1);
-            ASSERT_EQ(UnitParameters[0].totalSectors, 131040u);
+            // 64 MiB: 131,072 sectors, current geometry 130/16/63.
+            ASSERT_EQ(pc.disk().readCapacity().blocks(), 131040u);
         }
         pc.drive().clearLogs();
         uint32_t b = c.block;

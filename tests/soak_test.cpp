@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "seam/nimb_driver.h"
@@ -82,6 +84,58 @@ TEST(FaultSoak, SameSeedSameRun)
 
 // --- Findings of the soak.
 
+std::string describe(const sim::CommandResult& r)
+{
+    std::ostringstream out;
+    out << "SRB 0x" << std::hex << unsigned(r.srbStatus) << " SCSI 0x" << unsigned(r.scsiStatus) << " key "
+        << unsigned(r.senseKey) << " ASC 0x" << unsigned(r.asc) << (r.completed ? "" : " not completed")
+        << (r.hang ? " hang" : "");
+    return out.str();
+}
+
+// A request the driver gave up on says why: CHECK CONDITION with a sense key
+// that is not NO SENSE, or an error status of the port driver. It never
+// hangs and is never left without an outcome.
+void expectFailedWithAReason(const sim::CommandResult& r)
+{
+    EXPECT_TRUE(r.completed) << describe(r);
+    EXPECT_FALSE(r.hang) << describe(r);
+    if (r.checkCondition()) {
+        EXPECT_TRUE(r.senseValid) << describe(r);
+        EXPECT_NE(r.senseKey, 0) << "CHECK CONDITION with NO SENSE: " << describe(r);
+    } else {
+        EXPECT_NE(r.srbStatus & 0x3F, SRB_STATUS_SUCCESS) << describe(r);
+        EXPECT_NE(r.srbStatus & 0x3F, SRB_STATUS_PENDING) << describe(r);
+    }
+}
+
+// A READ either fails with a reason or is GOOD and brought the blocks the
+// image holds.
+void expectReadGoodWithTheImageOrFailed(const sim::CommandResult& r, sim::DiskImage& image, uint32_t lba,
+                                         uint32_t count, const std::vector<uint8_t>& data)
+{
+    if (r.good())
+        EXPECT_EQ(data, image.read(lba, count)) << "GOOD with other data than blocks " << lba << "+" << count;
+    else
+        expectFailedWithAReason(r);
+}
+
+std::string driveLog(sim::SimulatedPc& pc)
+{
+    std::string text;
+    for (const std::string& e : pc.drive().eventLog()) text += e + "\n";
+    return text;
+}
+
+// A READ with no fault in its way is GOOD and brings the image's blocks.
+void expectCleanRead(sim::SimulatedPc& pc, uint32_t lba, uint16_t count)
+{
+    std::vector<uint8_t> data(count * 512u, 0xEE);
+    sim::CommandResult r = pc.disk().read10(lba, count, data.data(), count * 512u);
+    EXPECT_TRUE(r.good()) << "read " << lba << "+" << count << ": " << describe(r);
+    EXPECT_EQ(data, pc.image().read(lba, count)) << "read " << lba << "+" << count;
+}
+
 struct ResetRig {
     std::unique_ptr<sim::SimulatedPc> pc;
     explicit ResetRig(const char* arguments, const char* drive = "fixed")
@@ -137,12 +191,15 @@ TEST(SoakFinding, ReadAfterAResetDuringADeferredReadGetsItsOwnBlocks)
     rig.resetDuring(sim::scsiop::kRead10, 1000, 28, dropped);
     std::vector<uint8_t> data(8 * 512, 0xEE);
     sim::CommandResult r = rig.pc->disk().read10(30000, 8, data.data(), 8 * 512);
-    SCOPED_TRACE(testing::Message() << "SRB 0x" << std::hex << unsigned(r.srbStatus) << " key " << unsigned(r.senseKey));
-    EXPECT_FALSE(r.hang);
+    SCOPED_TRACE(describe(r));
+    expectReadGoodWithTheImageOrFailed(r, rig.pc->image(), 30000, 8, data);
     if (r.good()) {
         for (uint32_t b = 0; b < 8; ++b) EXPECT_EQ(data[b * 512], 0x80 + b) << "block " << 30000 + b;
     }
     EXPECT_EQ(rig.pc->drive().violations().commandWhileBusy, 0u);
+    EXPECT_EQ(rig.pc->drive().violations().total(), 0u) << driveLog(*rig.pc);
+    expectCleanRead(*rig.pc, 30000, 8);
+    expectCleanRead(*rig.pc, 1000, 28);
 }
 
 // After a bus reset dropped a deferred WRITE in its data phase, the next
@@ -157,6 +214,9 @@ TEST(SoakFinding, ReadAfterAResetDuringADeferredWriteCompletes)
     sim::CommandResult r = rig.pc->disk().read10(1000, 23, data.data(), 23 * 512);
     EXPECT_FALSE(r.hang);
     EXPECT_TRUE(r.completed);
+    EXPECT_EQ(rig.pc->drive().violations().total(), 0u) << driveLog(*rig.pc);
+    expectReadGoodWithTheImageOrFailed(r, rig.pc->image(), 1000, 23, data);
+    expectCleanRead(*rig.pc, 1000, 23);
 }
 
 // The same after a dropped WRITE: the next WRITE's command is ignored and
@@ -168,11 +228,23 @@ TEST(SoakFinding, WriteAfterAResetDuringADeferredWriteStaysInItsBlocks)
     std::vector<uint8_t> dropped(6 * 512, 0x11);
     rig.resetDuring(sim::scsiop::kWrite10, 2000, 6, dropped);
     std::vector<uint8_t> data(16 * 512, 0x22);
-    rig.pc->disk().write10(30000, 16, data.data(), 16 * 512);
+    sim::CommandResult r = rig.pc->disk().write10(30000, 16, data.data(), 16 * 512);
     rig.pc->host().runFor(sim::kSecond);
     for (uint32_t b = 2000; b < 2006; ++b)
         EXPECT_NE(rig.pc->image().read(b, 1)[0], 0x22) << "block " << b << " holds the data sent to block 30000";
     EXPECT_EQ(rig.pc->drive().violations().commandWhileBusy, 0u);
+    EXPECT_EQ(rig.pc->drive().violations().total(), 0u) << driveLog(*rig.pc);
+    if (r.good())
+        EXPECT_EQ(rig.pc->image().read(30000, 16), data) << "written GOOD, but not to its blocks";
+    else
+        expectFailedWithAReason(r);
+    // Nothing is in the way of the next write and the reads after it.
+    std::vector<uint8_t> again(16 * 512, 0x33);
+    sim::CommandResult w = rig.pc->disk().write10(30000, 16, again.data(), 16 * 512);
+    EXPECT_TRUE(w.good()) << describe(w);
+    EXPECT_EQ(rig.pc->image().read(30000, 16), again);
+    expectCleanRead(*rig.pc, 30000, 16);
+    expectCleanRead(*rig.pc, 1000, 6);
 }
 
 // On a drive with media status notification, a GET MEDIA STATUS whose busy
@@ -190,6 +262,9 @@ TEST(SoakFinding, MediaStatusBusyTimeOutStopsTheRead)
     pc.boot();
     pc.disk().setTimeout(120 * sim::kSecond);
     pc.disk().readCapacity();
+    std::vector<uint8_t> pattern(4 * 512);
+    for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i * 5 + 1);
+    pc.image().write(100, 4, pattern.data());
     sim::AtaDrive& drive = pc.drive();
     size_t before = drive.commandLog().size();
     sim::Nanoseconds releaseAt = 0;
@@ -206,6 +281,10 @@ TEST(SoakFinding, MediaStatusBusyTimeOutStopsTheRead)
     ASSERT_NE(releaseAt, 0u);
     EXPECT_FALSE(r.hang);
     EXPECT_EQ(drive.violations().commandWhileBusy, 0u);
+    expectReadGoodWithTheImageOrFailed(r, pc.image(), 100, 4, data);
+    // Once the drive answers again, the next read is GOOD.
+    drive.faults().stuckBusy = sim::StuckBusy::Never;
+    expectCleanRead(pc, 100, 4);
 }
 
 // With the adapter unplugged for a moment during a read, the status
@@ -236,6 +315,8 @@ TEST(SoakFinding, UnpluggedAdapterIsNeverRecoveredError)
         for (uint32_t b = 0; b < 8; ++b) EXPECT_EQ(data[b * 512], b) << "block " << 1000 + b;
     }
     EXPECT_FALSE(r.hang);
+    expectReadGoodWithTheImageOrFailed(r, rig.pc->image(), 1000, 8, data);
+    expectCleanRead(*rig.pc, 1000, 8);
 }
 
 // Seen by the soak as "failed write left block 41817 holding neither old nor
@@ -310,6 +391,8 @@ TEST(SoakFinding, UnpluggedAdapterAfterAFailedWriteLeavesNoMixedBlock)
                     << "block " << b << " mixed (SRB 0x" << std::hex << unsigned(r.srbStatus) << ")";
                 if (r.good()) EXPECT_TRUE(second.holds(now, b)) << "block " << b << " reported written";
             }
+            if (!r.good()) expectFailedWithAReason(r);
+            expectCleanRead(pc, 41816, 4);
             if (::testing::Test::HasFailure()) return;
         }
     }
