@@ -206,6 +206,30 @@ TEST_F(Requests, TimerAloneFinishesTheWait)
     EXPECT_EQ(pc_->dataLatch(), kEppModeByte);
 }
 
+// Under /d the driver leaves its mode pair on the data lines once a request
+// that waited for the drive is completed. With no timer (/dt) nothing else
+// writes it there after the wait, so the completion alone must; without /d
+// the lines keep what the port's release left on them.
+TEST_F(Requests, EchoedModePairAfterADeferredRequest)
+{
+    for (const char* arguments : {"/dt /d", "/dt"}) {
+        SCOPED_TRACE(arguments);
+        pc_ = miniport_test::makePc("fixed", 0x378, std::string(arguments));
+        ASSERT_TRUE(pc_->boot().adapterFound);
+        startColdRead();
+        pc_->bus().clearRecording();
+        pc_->bus().startRecording();
+        ASSERT_FALSE(pc_->host().runUntilComplete(&srb_, 5 * sim::kSecond).hang);
+        pc_->bus().stopRecording();
+        EXPECT_EQ(data_, pattern_);
+        EXPECT_EQ(pc_->host().count(HostEventKind::TimerFired), 0u);
+        ASSERT_FALSE(pc_->bus().recorded().empty());
+        const sim::IoAccess last = pc_->bus().recorded().back();
+        bool echoed = last.write && last.port == 0x378 && last.value == kEppModeByte;
+        EXPECT_EQ(echoed, std::string(arguments) == "/dt /d") << sim::formatAccess(last);
+    }
+}
+
 // The reset completes the waiting request once and gives the port back;
 // the drive's late interrupt finds nothing to resume.
 TEST_F(Requests, BusResetDuringTheWait)
