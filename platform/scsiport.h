@@ -12,8 +12,18 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(_WIN32) && defined(__i386__)
+// The port driver's calling convention: on 32-bit x86 (any system, so that
+// a 32-bit build anywhere checks it) the callee pops its arguments
+// (stdcall); elsewhere the convention has no meaning and the word is empty.
+// The port driver returns SCSI_PHYSICAL_ADDRESS, an 8-byte record, in
+// EDX:EAX, as Windows compilers return every 8-byte record on 32-bit x86;
+// a System V compiler does so only with -freg-struct-return.
+#if defined(__i386__) || defined(_M_IX86)
+#if defined(_MSC_VER)
 #define NTAPI __stdcall
+#else
+#define NTAPI __attribute__((stdcall))
+#endif
 #else
 #define NTAPI
 #endif
