@@ -25,7 +25,14 @@ struct DriveTiming {
     Nanoseconds seekMax = 4 * kMillisecond;             // full stroke
     Nanoseconds cacheHit = 0;                           // block in the buffer
     Nanoseconds writeSetup = 5 * kMicrosecond;          // command to first write DRQ
-    Nanoseconds resetBusy = 2 * kMillisecond;           // BSY after SRST is released
+    // Power-on: BSY while the controller tests itself, then BSY clear with
+    // DRDY and DSC clear until the spindle is at speed, spinUp after
+    // power-on. A reset (SRST released, or the reset line) holds BSY for
+    // resetBusy; DRDY and DSC rise when it clears if the spindle is at
+    // speed by then, else when it gets there (a reset does not hurry it).
+    Nanoseconds powerOnBusy = 50 * kMillisecond;        // BSY after power-on
+    Nanoseconds spinUp = 400 * kMillisecond;            // power-on to DRDY and DSC
+    Nanoseconds resetBusy = 30 * kMillisecond;          // BSY after a reset
     Nanoseconds eject = 20 * kMillisecond;              // MEDIA EJECT
     uint32_t readAheadSectors = 128;                    // buffered after each read; 0: no cache
 };
