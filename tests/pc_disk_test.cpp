@@ -393,6 +393,48 @@ TEST(PcDiskGeometry, NoGeometryAcceptedMeansNotReady)
     e2e::expectNoViolations(pc);
 }
 
+// The drive loses power and gets it back while the system runs. Until its
+// spindle is at speed every request ends NOT READY and moves nothing, and no
+// command reaches the drive before it shows DRDY. Once it is at speed the
+// unit reads and writes as before, although the drive has forgotten its
+// block size (polled here: see the report of the deferred case).
+class PcSpinUp : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PcSpinUp, RequestsWhileTheDriveSpinsUpAreNotReady)
+{
+    auto pc = e2e::bootPc("epp", "fixed", 0x378, GetParam());
+    ASSERT_TRUE(pc->report().adapterFound);
+    sim::DiskClient& disk = pc->disk();
+    std::vector<uint8_t> kept = e2e::blocks(500, 8, 0x11), back;
+    ASSERT_TRUE(disk.write(500, kept).good());
+
+    pc->drive().powerOn();
+    const sim::Nanoseconds ready = pc->clock().now() + pc->drive().config().timing.spinUp;
+    sim::CommandResult r = disk.read(500, 8, back);
+    EXPECT_TRUE(r.checkCondition());
+    EXPECT_EQ(r.senseKey, SENSE_NOT_READY);
+    std::vector<uint8_t> data = e2e::blocks(600, 8, 0x22);
+    sim::CommandResult w = disk.write(600, data);
+    EXPECT_TRUE(w.checkCondition());
+    EXPECT_EQ(w.senseKey, SENSE_NOT_READY);
+    EXPECT_EQ(disk.testUnitReady().senseKey, SENSE_NOT_READY);
+    EXPECT_EQ(pc->image().read(600, 8), std::vector<uint8_t>(8 * 512, 0));
+    ASSERT_LT(pc->clock().now(), ready) << "the requests came after the spin-up";
+    EXPECT_EQ(pc->drive().violations().commandWhileNotReady, 0u) << e2e::driveEvents(*pc);
+
+    pc->clock().advance(ready - pc->clock().now());
+    EXPECT_TRUE(disk.testUnitReady().good());
+    ASSERT_TRUE(disk.read(500, 8, back).good());
+    EXPECT_EQ(back, kept);
+    e2e::expectRoundTrip(*pc, 600, 8, 0x22);
+    e2e::expectNoViolations(*pc);
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, PcSpinUp, ::testing::Values("/di"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(*info.param ? "polled" : "deferred");
+                         });
+
 // The pair negotiation settles on, and what the switches change. The
 // driver leaves (read mode * 16 + write mode) on the data lines after each
 // request.
