@@ -409,7 +409,8 @@ TEST_P(PcSpinUp, RequestsWhileTheDriveSpinsUpAreNotReady)
     ASSERT_TRUE(disk.write(500, kept).good());
 
     pc->drive().powerOn();
-    const sim::Nanoseconds ready = pc->clock().now() + pc->drive().config().timing.spinUp;
+    sim::Nanoseconds ready = pc->clock().now() + pc->drive().config().timing.spinUp;
+    EXPECT_EQ(disk.verify(500, 8).senseKey, SENSE_NOT_READY);  // comes while the drive is busy
     sim::CommandResult r = disk.read(500, 8, back);
     EXPECT_TRUE(r.checkCondition());
     EXPECT_EQ(r.senseKey, SENSE_NOT_READY);
@@ -427,6 +428,14 @@ TEST_P(PcSpinUp, RequestsWhileTheDriveSpinsUpAreNotReady)
     ASSERT_TRUE(disk.read(500, 8, back).good());
     EXPECT_EQ(back, kept);
     e2e::expectRoundTrip(*pc, 600, 8, 0x22);
+
+    pc->drive().powerOn();  // a read first, while the drive is busy
+    ready = pc->clock().now() + pc->drive().config().timing.spinUp;
+    EXPECT_EQ(disk.read(600, 8, back).senseKey, SENSE_NOT_READY);
+    ASSERT_LT(pc->clock().now(), ready);
+    pc->clock().advance(ready - pc->clock().now());
+    ASSERT_TRUE(disk.read(600, 8, back).good());
+    EXPECT_EQ(back, data);
     e2e::expectNoViolations(*pc);
 }
 
