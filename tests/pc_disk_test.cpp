@@ -372,6 +372,32 @@ TEST(PcDiskGeometry, RefusedTranslationFallsBackToTheDrivesOwnGeometry)
     e2e::expectNoViolations(pc);
 }
 
+// The older CHS-only disk of 1224 cylinders, 15 heads, 17 sectors per track
+// refuses the 1024/16/19 the driver works out from that: the unit is served
+// in the drive's own geometry with its whole capacity, and blocks at the
+// start, in the middle and at the end land on the image's blocks of the
+// same number.
+TEST(PcDiskGeometry, OlderDiskThatCannotTranslateServesItsWholeCapacity)
+{
+    auto pc = e2e::bootPc("epp", "oldchs");
+    ASSERT_TRUE(pc->report().adapterFound);
+    using Sent = std::vector<std::pair<uint8_t, uint8_t>>;
+    EXPECT_EQ(geometriesSent(*pc), (Sent{{0x0F, 19}, {0x0E, 17}}));  // 16/19 refused, then 15/17
+    sim::DiskInfo info = pc->disk().identify();
+    EXPECT_TRUE(info.ready.good());
+    ASSERT_TRUE(info.capacity.result.good());
+    const uint32_t blocks = 1224u * 15u * 17u;  // 312,120
+    EXPECT_EQ(info.capacity.blocks(), blocks);
+    EXPECT_EQ(info.capacity.blockLength, 512u);
+    e2e::expectRoundTrip(*pc, 0, 8, 0x51);
+    e2e::expectRoundTrip(*pc, blocks / 2 - 3, 8, 0x52);  // across a track and a head
+    e2e::expectRoundTrip(*pc, blocks - 8, 8, 0x53);
+    EXPECT_EQ(storedSectors(*pc), 24u);
+    std::vector<uint8_t> back;
+    EXPECT_EQ(pc->disk().read(blocks, 1, back).senseKey, SENSE_ILLEGAL_REQUEST);
+    e2e::expectNoViolations(*pc);
+}
+
 // A drive that refuses every geometry, its own included, has no sectors the
 // driver can address: the unit is not ready and nothing is written.
 TEST(PcDiskGeometry, NoGeometryAcceptedMeansNotReady)

@@ -78,7 +78,9 @@ struct DriveConfig {
 // geometry, MSN supported, 0xDC acknowledges), "conner" (small CHS-only disk
 // reporting 653/2/32, 41,820 sectors, which accepts 4 heads / 17 sectors),
 // "syquest" (removable, 0xC0), "removable" (generic removable drive with
-// media status notification), "chs" (fixed CHS-only disk 980/10/17).
+// media status notification), "chs" (fixed CHS-only disk 980/10/17),
+// "oldchs" (older CHS-only disk 1224/15/17 that refuses any other geometry
+// and has no multiple mode).
 // nimbsim --drive and --help, the machine, the soak and the tests read it.
 struct DrivePresetInfo {
     const char* name;
