@@ -465,6 +465,27 @@ TEST_P(PcSpinUp, RequestsWhileTheDriveSpinsUpAreNotReady)
     e2e::expectNoViolations(*pc);
 }
 
+// A drive whose spindle takes three seconds to come up is still spinning
+// when the driver resets it at start-up: the driver waits for it to be
+// ready instead of giving up on it, and asks it nothing before that.
+TEST(PcSlowSpinUp, DriveStillSpinningUpAtStartIsWaitedFor)
+{
+    sim::PcConfig config;
+    config.driver = seam::nimbDriver();
+    config.host = "epp";
+    config.drive = "fixed";
+    config.configureDrive = [](sim::DriveConfig& d) { d.timing.spinUp = 3 * sim::kSecond; };
+    sim::SimulatedPc pc(config);
+    ASSERT_TRUE(pc.boot().adapterFound);
+    EXPECT_GE(pc.clock().now(), 3 * sim::kSecond);
+    EXPECT_TRUE(pc.disk().testUnitReady().good());
+    sim::DiskInfo info = pc.disk().identify();
+    ASSERT_TRUE(info.capacity.result.good());
+    EXPECT_EQ(info.capacity.blocks(), 130u * 16u * 63u);
+    e2e::expectRoundTrip(pc, 4000, 16, 0x5A);
+    e2e::expectNoViolations(pc);
+}
+
 INSTANTIATE_TEST_SUITE_P(Waits, PcSpinUp, ::testing::Values("/di"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              return std::string(*info.param ? "polled" : "deferred");
