@@ -167,13 +167,29 @@ bool executeUnitCommand(uint8_t unit)
     return executeCommand(unit);
 }
 
+// A drive whose spindle is not yet at speed after a reset (at power-on)
+// clears BSY before it raises DRDY, and aborts any command meanwhile. The
+// status the busy wait ended on is looked at first, so a drive that is
+// ready at once costs no extra read.
+static bool waitDriveReady(uint16_t count)
+{
+    for (uint32_t i = 0;; ++i) {
+        uint8_t status = CommandState.lastStatus;
+        if (!(status & ATA_STATUS_BSY) && (status & ATA_STATUS_DRDY)) return true;
+        if (i == count) return false;
+        DelayMilliseconds(1);
+        if (!readDriveRegister(ATA_REG_STATUS, &CommandState.lastStatus)) return false;
+    }
+}
+
 void resetDrive(void)
 {
     CommandState.senseKey = SENSE_NONE;
     writeRegister(ATA_REG_DEVICE_CONTROL, ATA_CONTROL_SRST);
     DelayMilliseconds(ATA_RESET_TICKS);
     writeRegister(ATA_REG_DEVICE_CONTROL, 0x00);
-    CommandState.senseKey = waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS) ? SENSE_NONE : SENSE_HARDWARE_ERROR;
+    bool ready = waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS) && waitDriveReady(ATA_BUSY_TICKS);
+    CommandState.senseKey = ready ? SENSE_NONE : SENSE_HARDWARE_ERROR;
 }
 
 void saveTaskFile(void)

@@ -147,7 +147,11 @@ static void readOutcome(uint8_t unit)
 // Writes the data command's task file. A drive still busy with a command
 // the driver has already finished with (one that failed its check early)
 // would ignore the command and end the old one in its place: the command
-// waits for BSY to clear, and is not sent at all when it never does.
+// waits for BSY to clear, and is not sent at all when it never does. Nor is
+// it sent to a drive without DRDY (still spinning up after power-on or a
+// reset), which would only abort it: that read or write is NOT READY, as
+// the drive's status after it would say. IDENTIFY DEVICE is still asked of
+// such a drive.
 static bool beginDataCommand(uint8_t unit, uint8_t base, uint8_t multiple)
 {
     TransferState.endedEarly = 0;
@@ -155,7 +159,15 @@ static bool beginDataCommand(uint8_t unit, uint8_t base, uint8_t multiple)
     uint8_t status;
     bool read = readDriveRegister(ATA_REG_STATUS, &status);
     LinkInterruptAck();
-    if (!read || ((status & ATA_STATUS_BSY) && !waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS))) {
+    bool busy = read && (status & ATA_STATUS_BSY);
+    if (!read || (busy && !waitNotBusy(ATA_REG_STATUS, ATA_BUSY_TICKS))) {
+        CommandState.senseKey = SENSE_NOT_READY;
+        TransferState.transferDone = 1;
+        return false;
+    }
+    if (busy) status = CommandState.lastStatus;
+    if (!(status & ATA_STATUS_DRDY) && TaskFile.command != ATA_CMD_IDENTIFY) {
+        CommandState.lastStatus = status;
         CommandState.senseKey = SENSE_NOT_READY;
         TransferState.transferDone = 1;
         return false;

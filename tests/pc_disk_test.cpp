@@ -372,6 +372,32 @@ TEST(PcDiskGeometry, RefusedTranslationFallsBackToTheDrivesOwnGeometry)
     e2e::expectNoViolations(pc);
 }
 
+// The older CHS-only disk of 1224 cylinders, 15 heads, 17 sectors per track
+// refuses the 1024/16/19 the driver works out from that: the unit is served
+// in the drive's own geometry with its whole capacity, and blocks at the
+// start, in the middle and at the end land on the image's blocks of the
+// same number.
+TEST(PcDiskGeometry, OlderDiskThatCannotTranslateServesItsWholeCapacity)
+{
+    auto pc = e2e::bootPc("epp", "oldchs");
+    ASSERT_TRUE(pc->report().adapterFound);
+    using Sent = std::vector<std::pair<uint8_t, uint8_t>>;
+    EXPECT_EQ(geometriesSent(*pc), (Sent{{0x0F, 19}, {0x0E, 17}}));  // 16/19 refused, then 15/17
+    sim::DiskInfo info = pc->disk().identify();
+    EXPECT_TRUE(info.ready.good());
+    ASSERT_TRUE(info.capacity.result.good());
+    const uint32_t blocks = 1224u * 15u * 17u;  // 312,120
+    EXPECT_EQ(info.capacity.blocks(), blocks);
+    EXPECT_EQ(info.capacity.blockLength, 512u);
+    e2e::expectRoundTrip(*pc, 0, 8, 0x51);
+    e2e::expectRoundTrip(*pc, blocks / 2 - 3, 8, 0x52);  // across a track and a head
+    e2e::expectRoundTrip(*pc, blocks - 8, 8, 0x53);
+    EXPECT_EQ(storedSectors(*pc), 24u);
+    std::vector<uint8_t> back;
+    EXPECT_EQ(pc->disk().read(blocks, 1, back).senseKey, SENSE_ILLEGAL_REQUEST);
+    e2e::expectNoViolations(*pc);
+}
+
 // A drive that refuses every geometry, its own included, has no sectors the
 // driver can address: the unit is not ready and nothing is written.
 TEST(PcDiskGeometry, NoGeometryAcceptedMeansNotReady)
@@ -392,6 +418,78 @@ TEST(PcDiskGeometry, NoGeometryAcceptedMeansNotReady)
     EXPECT_EQ(storedSectors(pc), 0u);
     e2e::expectNoViolations(pc);
 }
+
+// The drive loses power and gets it back while the system runs. Until its
+// spindle is at speed every request ends NOT READY and moves nothing, and no
+// command reaches the drive before it shows DRDY. Once it is at speed the
+// unit reads and writes as before, although the drive has forgotten its
+// block size (polled here: see the report of the deferred case).
+class PcSpinUp : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PcSpinUp, RequestsWhileTheDriveSpinsUpAreNotReady)
+{
+    auto pc = e2e::bootPc("epp", "fixed", 0x378, GetParam());
+    ASSERT_TRUE(pc->report().adapterFound);
+    sim::DiskClient& disk = pc->disk();
+    std::vector<uint8_t> kept = e2e::blocks(500, 8, 0x11), back;
+    ASSERT_TRUE(disk.write(500, kept).good());
+
+    pc->drive().powerOn();
+    sim::Nanoseconds ready = pc->clock().now() + pc->drive().config().timing.spinUp;
+    EXPECT_EQ(disk.verify(500, 8).senseKey, SENSE_NOT_READY);  // comes while the drive is busy
+    sim::CommandResult r = disk.read(500, 8, back);
+    EXPECT_TRUE(r.checkCondition());
+    EXPECT_EQ(r.senseKey, SENSE_NOT_READY);
+    std::vector<uint8_t> data = e2e::blocks(600, 8, 0x22);
+    sim::CommandResult w = disk.write(600, data);
+    EXPECT_TRUE(w.checkCondition());
+    EXPECT_EQ(w.senseKey, SENSE_NOT_READY);
+    EXPECT_EQ(disk.testUnitReady().senseKey, SENSE_NOT_READY);
+    EXPECT_EQ(pc->image().read(600, 8), std::vector<uint8_t>(8 * 512, 0));
+    ASSERT_LT(pc->clock().now(), ready) << "the requests came after the spin-up";
+    EXPECT_EQ(pc->drive().violations().commandWhileNotReady, 0u) << e2e::driveEvents(*pc);
+
+    pc->clock().advance(ready - pc->clock().now());
+    EXPECT_TRUE(disk.testUnitReady().good());
+    ASSERT_TRUE(disk.read(500, 8, back).good());
+    EXPECT_EQ(back, kept);
+    e2e::expectRoundTrip(*pc, 600, 8, 0x22);
+
+    pc->drive().powerOn();  // a read first, while the drive is busy
+    ready = pc->clock().now() + pc->drive().config().timing.spinUp;
+    EXPECT_EQ(disk.read(600, 8, back).senseKey, SENSE_NOT_READY);
+    ASSERT_LT(pc->clock().now(), ready);
+    pc->clock().advance(ready - pc->clock().now());
+    ASSERT_TRUE(disk.read(600, 8, back).good());
+    EXPECT_EQ(back, data);
+    e2e::expectNoViolations(*pc);
+}
+
+// A drive whose spindle takes three seconds to come up is still spinning
+// when the driver resets it at start-up: the driver waits for it to be
+// ready instead of giving up on it, and asks it nothing before that.
+TEST(PcSlowSpinUp, DriveStillSpinningUpAtStartIsWaitedFor)
+{
+    sim::PcConfig config;
+    config.driver = seam::nimbDriver();
+    config.host = "epp";
+    config.drive = "fixed";
+    config.configureDrive = [](sim::DriveConfig& d) { d.timing.spinUp = 3 * sim::kSecond; };
+    sim::SimulatedPc pc(config);
+    ASSERT_TRUE(pc.boot().adapterFound);
+    EXPECT_GE(pc.clock().now(), 3 * sim::kSecond);
+    EXPECT_TRUE(pc.disk().testUnitReady().good());
+    sim::DiskInfo info = pc.disk().identify();
+    ASSERT_TRUE(info.capacity.result.good());
+    EXPECT_EQ(info.capacity.blocks(), 130u * 16u * 63u);
+    e2e::expectRoundTrip(pc, 4000, 16, 0x5A);
+    e2e::expectNoViolations(pc);
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, PcSpinUp, ::testing::Values("/di"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(*info.param ? "polled" : "deferred");
+                         });
 
 // The pair negotiation settles on, and what the switches change. The
 // driver leaves (read mode * 16 + write mode) on the data lines after each

@@ -487,6 +487,76 @@ TEST(SimAtaDrive, SoftResetBusyThenSignatureWithoutInterrupt)
     EXPECT_FALSE(h.waitNotBusy(1 * kSecond));
 }
 
+// Power-on: BSY while the drive tests itself, then BSY clear but neither
+// DRDY nor DSC until the spindle is at speed. Registers answer meanwhile; a
+// command is aborted and counted. A software reset in that time does not
+// make the drive ready sooner.
+TEST(SimAtaDrive, PowerOnIsBusyThenNotReadyUntilSpunUp)
+{
+    Host h("fixed");
+    const DriveTiming& tm = h.config.timing;
+    ASSERT_GT(tm.spinUp, tm.powerOnBusy + tm.resetBusy + 70 * kMillisecond);
+    Nanoseconds on = h.clock.now();
+    h.drive.powerOn();
+    EXPECT_EQ(h.rd(7), kStatusBsy);
+    h.wr(4, 0x55);  // ignored while busy
+    EXPECT_EQ(h.drive.violations().registerWriteWhileBusy, 1u);
+    ASSERT_TRUE(h.waitNotBusy(tm.powerOnBusy + kMillisecond));
+    EXPECT_GE(h.clock.now() - on, tm.powerOnBusy);
+    EXPECT_EQ(h.rd(7), 0x00);  // spinning up
+    EXPECT_EQ(h.error(), 0x01);
+    h.wr(4, 0x55);
+    EXPECT_EQ(h.rd(4), 0x55);
+
+    h.command(0xEC, 1);
+    ASSERT_TRUE(h.waitInterrupt());
+    EXPECT_EQ(h.rd(7), kStatusErr);
+    EXPECT_EQ(h.error(), kErrorAbrt);
+    h.command(0x91, 17, 0, 0, 0x03);
+    ASSERT_TRUE(h.waitInterrupt());
+    EXPECT_EQ(h.rd(7), kStatusErr);
+    EXPECT_EQ(h.error(), kErrorAbrt);
+    EXPECT_EQ(h.drive.logicalHeads(), 16);  // not taken
+    EXPECT_EQ(h.drive.violations().commandWhileNotReady, 2u);
+
+    h.wr(8, kControlSrst);
+    h.clock.advance(60 * kMillisecond);
+    h.wr(8, 0x00);
+    EXPECT_EQ(h.alt(), kStatusBsy);
+    ASSERT_TRUE(h.waitNotBusy(tm.resetBusy + kMillisecond));
+    EXPECT_EQ(h.alt(), 0x00);  // still spinning up
+    EXPECT_EQ(h.rd(2), 1);     // the signature
+    h.clock.advance(on + tm.spinUp - h.clock.now());
+    EXPECT_EQ(h.alt(), 0x50);
+    EXPECT_EQ(h.run(0x10), 0x50);
+    EXPECT_EQ(h.drive.violations().commandWhileNotReady, 2u);
+}
+
+// The reset line: busy for the reset time, the signature, and the settings
+// of power-on (no multiple mode, the default geometry), whatever a software
+// reset keeps.
+TEST(SimAtaDrive, HardwareResetIsBusyAndRevertsTheSettings)
+{
+    Host h("fixed");
+    ASSERT_TRUE(h.config.keepSettingsOnReset);
+    EXPECT_EQ(h.run(0xC6, 16), 0x50);
+    EXPECT_EQ(h.run(0x91, 32, 0, 0, 0x07), 0x50);
+    EXPECT_EQ(h.drive.logicalHeads(), 8);
+    Nanoseconds start = h.clock.now();
+    h.drive.hardwareReset();
+    EXPECT_EQ(h.alt(), kStatusBsy);
+    ASSERT_TRUE(h.waitNotBusy());
+    EXPECT_GE(h.clock.now() - start, h.config.timing.resetBusy);
+    EXPECT_EQ(h.alt(), 0x50);  // the spindle never stopped
+    EXPECT_FALSE(h.drive.interruptRequest());
+    EXPECT_EQ(h.error(), 0x01);
+    EXPECT_EQ(h.rd(3), 1);
+    EXPECT_EQ(h.drive.multipleCount(), 0);
+    EXPECT_EQ(h.drive.logicalHeads(), 16);
+    EXPECT_EQ(h.drive.logicalSectors(), 63);
+    EXPECT_EQ(h.drive.violations().total(), 0u);
+}
+
 TEST(SimAtaDrive, ColdReadWaitsReReadIsReadyAtOnce)
 {
     Host h("fixed");

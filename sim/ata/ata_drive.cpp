@@ -259,7 +259,7 @@ uint8_t AtaDrive::statusValue()
 {
     if (busyVisible()) return kStatusBsy;
     uint8_t s = 0;
-    if (!spunDown_) {
+    if (!spunDown_ && !spinningUp()) {
         s |= kStatusDrdy;
         if (!faults_.dscNeverSet) s |= kStatusDsc;
     }
@@ -328,6 +328,7 @@ void AtaDrive::writeRegister(uint8_t reg, uint8_t value)
     if (reg < kAtaErrorFeatures || reg > kAtaDriveHead) return;
     if (busyVisible()) {
         ++violations_.registerWriteWhileBusy;
+        note("register " + std::to_string(reg) + " written while busy, ignored");
         return;
     }
     if (drqVisible()) {
@@ -484,6 +485,12 @@ void AtaDrive::startCommand(uint8_t op)
     commands_.push_back(r);
 
     const Nanoseconds overhead = config_.timing.commandOverhead;
+    if (spinningUp() && op != 0x90) {  // only EXECUTE DEVICE DIAGNOSTIC runs before DRDY
+        ++violations_.commandWhileNotReady;
+        note("command " + hex(op) + " written before DRDY (spinning up), aborted");
+        scheduleFinish(overhead, kErrorAbrt);
+        return;
+    }
     auto abortFault = faults_.abortCommands.find(op);
     if (abortFault != faults_.abortCommands.end() && abortFault->second != 0) {
         if (abortFault->second > 0) --abortFault->second;
@@ -988,13 +995,54 @@ void AtaDrive::finishReset(Nanoseconds)
     cylinderHigh_ = 0;
     driveHead_ = 0;
     spunDown_ = false;
-    if (faults_.forgetMultipleOnReset || !config_.keepSettingsOnReset) multiple_ = 0;
-    if (!config_.keepSettingsOnReset) {
-        logicalHeads_ = config_.heads;
-        logicalSectors_ = config_.sectorsPerTrack;
-        msnEnabled_ = false;
-    }
-    note("reset complete");
+    if (faults_.forgetMultipleOnReset) multiple_ = 0;
+    if (!config_.keepSettingsOnReset) revertSettings();
+    note(spinningUp() ? "reset complete, spinning up" : "reset complete");
+}
+
+// Multiple mode, the logical geometry and media status notification as they
+// are at power-on.
+void AtaDrive::revertSettings()
+{
+    multiple_ = 0;
+    logicalHeads_ = config_.heads;
+    logicalSectors_ = config_.sectorsPerTrack;
+    msnEnabled_ = false;
+}
+
+void AtaDrive::powerOn()
+{
+    catchUp();
+    cutShort("power-on");
+    control_ = 0;
+    intrq_ = false;
+    revertSettings();
+    doorLocked_ = false;
+    buttonEnabled_ = true;
+    mediaChanged_ = mediaChanged_ || (config_.removable && medium_ && config_.mediaChangedAtPowerOn);
+    changeRequested_ = false;
+    stream_.valid = false;
+    spunUpAt_ = clock_.now() + config_.timing.spinUp;
+    note("power on");
+    if (faults_.stuckBusy == StuckBusy::AfterReset)
+        stickBusy();
+    else
+        becomeBusy(clock_.now() + config_.timing.powerOnBusy, Next::ResetDone);
+}
+
+void AtaDrive::hardwareReset()
+{
+    catchUp();
+    cutShort("hardware reset");
+    control_ = 0;
+    intrq_ = false;
+    ++resets_;
+    revertSettings();
+    note("hardware reset");
+    if (faults_.stuckBusy == StuckBusy::AfterReset)
+        stickBusy();
+    else
+        becomeBusy(clock_.now() + config_.timing.resetBusy, Next::ResetDone);
 }
 
 // ---------------------------------------------------------------- the operator

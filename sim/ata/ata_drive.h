@@ -11,7 +11,16 @@
 //   signature (count 1, sector 1, cylinders 0, drive/head 0), error 0x01 and
 //   status 0x50, without an interrupt. nIEN (bit 1) masks INTRQ and is
 //   counted as a violation, since the host is expected never to set it.
-//   Bit 3 is ignored.
+//   Bit 3 is ignored. The reset line (hardwareReset) does what SRST does,
+//   and also returns the settings to their power-on values.
+//
+//   Power-on (powerOn; a drive built without it has been on for a while):
+//   BSY for DriveTiming::powerOnBusy, then BSY clear with DRDY and DSC
+//   clear while the spindle comes up to speed, DriveTiming::spinUp after
+//   power-on. A reset in that time ends with BSY clear and DRDY clear too
+//   until the spindle is at speed. A command written while DRDY is clear
+//   that way is aborted (ABRT, status 0x01) and counted as a violation,
+//   since the host is to wait for DRDY; the registers work as usual.
 //
 //   Drive/head bit 4 selects the device. Only device 0 exists: with bit 4
 //   set, status and alternate status read 0x00, the other registers read the
@@ -45,7 +54,8 @@
 //   phase ends that phase (logged) and starts.
 //
 //   Commands: 10 RECALIBRATE, 20/21, 30/31, 40/41 READ VERIFY, 70 SEEK, 91
-//   INITIALIZE DEVICE PARAMETERS (ABRT for 0 sectors, and on a drive that
+//   INITIALIZE DEVICE PARAMETERS (ABRT before DRDY as every command, ABRT
+//   for 0 sectors, and on a drive that
 //   does not translate for any geometry but its default, the geometry in
 //   use kept either way), C4/C5 (ABRT until SET
 //   MULTIPLE), C6 SET MULTIPLE (power of two up to word 47, 0 disables,
@@ -173,6 +183,7 @@ struct ProtocolViolations {
     uint64_t registerWriteDuringDrq = 0;  // registers 1-6 in a data phase
     uint64_t commandDuringDrq = 0;        // a command written in a data phase
     uint64_t interruptDisabled = 0;       // device control written with nIEN
+    uint64_t commandWhileNotReady = 0;    // a command before DRDY rose after power-on or reset
     // Command-block writes the drive was not ready for (BSY or DRQ set).
     uint64_t writesWhileBusyOrDrq() const
     {
@@ -180,7 +191,8 @@ struct ProtocolViolations {
     }
     uint64_t total() const
     {
-        return dataReadWithoutDrq + dataWriteWithoutDrq + writesWhileBusyOrDrq() + interruptDisabled;
+        return dataReadWithoutDrq + dataWriteWithoutDrq + writesWhileBusyOrDrq() + interruptDisabled +
+               commandWhileNotReady;
     }
 };
 
@@ -216,6 +228,11 @@ public:
 
     const DriveConfig& config() const { return config_; }
     DriveFaults& faults() { return faults_; }
+
+    // Power and the reset line (the machine's side).
+    void powerOn();        // power applied now: BSY, then spin-up
+    void hardwareReset();  // the reset line pulsed now
+    bool spinningUp() const { return clock_.now() < spunUpAt_; }
 
     // Removable media (the operator's side).
     DiskImage* medium() const { return medium_; }
@@ -299,6 +316,7 @@ private:
     void ejectMedium();
     void setFeatures();
     void finishReset(Nanoseconds t);
+    void revertSettings();
 
     void defaultGeometry(uint16_t& c, uint16_t& h, uint16_t& s) const;
     uint16_t currentCylinders() const;
@@ -350,6 +368,7 @@ private:
     bool mediaChanged_ = false;
     bool changeRequested_ = false;
     bool spunDown_ = false;
+    Nanoseconds spunUpAt_ = 0;  // the spindle reaches speed (DRDY and DSC may rise)
     bool buttonEnabled_ = true;
     uint8_t vendorSetting_ = 0;
     uint64_t ejects_ = 0;

@@ -118,6 +118,31 @@ DriveConfig chsDisk()
     return c;
 }
 
+// An older CHS-only disk that cannot translate: INITIALIZE DEVICE
+// PARAMETERS takes only its own 15 heads and 17 sectors per track. It has
+// no READ/WRITE MULTIPLE and no LBA, and is slower than the others.
+DriveConfig oldChsDisk()
+{
+    DriveConfig c;
+    c.preset = "oldchs";
+    c.model = "NIMB SimDisk 1224";
+    c.serial = "SD0000001224";
+    c.firmware = "0.41";
+    c.removable = false;
+    c.lba = false;
+    c.maxMultiple = 0;
+    c.cylinders = 1224;
+    c.heads = 15;
+    c.sectorsPerTrack = 17;
+    c.capacitySectors = 1224u * 15u * 17u;
+    c.defaultImageBytes = uint64_t(1224u * 15u * 17u) * 512u;
+    c.translatesGeometry = false;
+    c.timing.perSector = 100 * kMicrosecond;
+    c.timing.seekMin = 3 * kMillisecond;
+    c.timing.seekMax = 28 * kMillisecond;
+    return c;
+}
+
 // Every preset, in the order the tool lists them, with the line that
 // describes it there. The fixed disk, the common case, is drawn three times
 // as often as each of the others.
@@ -135,6 +160,7 @@ const std::vector<PresetEntry>& presetTable()
         {{"syquest", "cartridge drive with vendor command 0xC0, no MSN", 1, false}, syquestDrive},
         {{"removable", "generic cartridge drive with media status (MSN)", 1, true}, genericRemovable},
         {{"chs", "fixed CHS-only disk 980/10/17 (81 MiB)", 1, false}, chsDisk},
+        {{"oldchs", "CHS-only disk 1224/15/17, no translation (152 MiB)", 1, false}, oldChsDisk},
     };
     return table;
 }

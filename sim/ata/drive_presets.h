@@ -25,7 +25,14 @@ struct DriveTiming {
     Nanoseconds seekMax = 4 * kMillisecond;             // full stroke
     Nanoseconds cacheHit = 0;                           // block in the buffer
     Nanoseconds writeSetup = 5 * kMicrosecond;          // command to first write DRQ
-    Nanoseconds resetBusy = 2 * kMillisecond;           // BSY after SRST is released
+    // Power-on: BSY while the controller tests itself, then BSY clear with
+    // DRDY and DSC clear until the spindle is at speed, spinUp after
+    // power-on. A reset (SRST released, or the reset line) holds BSY for
+    // resetBusy; DRDY and DSC rise when it clears if the spindle is at
+    // speed by then, else when it gets there (a reset does not hurry it).
+    Nanoseconds powerOnBusy = 50 * kMillisecond;        // BSY after power-on
+    Nanoseconds spinUp = 400 * kMillisecond;            // power-on to DRDY and DSC
+    Nanoseconds resetBusy = 30 * kMillisecond;          // BSY after a reset
     Nanoseconds eject = 20 * kMillisecond;              // MEDIA EJECT
     uint32_t readAheadSectors = 128;                    // buffered after each read; 0: no cache
 };
@@ -71,7 +78,9 @@ struct DriveConfig {
 // geometry, MSN supported, 0xDC acknowledges), "conner" (small CHS-only disk
 // reporting 653/2/32, 41,820 sectors, which accepts 4 heads / 17 sectors),
 // "syquest" (removable, 0xC0), "removable" (generic removable drive with
-// media status notification), "chs" (fixed CHS-only disk 980/10/17).
+// media status notification), "chs" (fixed CHS-only disk 980/10/17),
+// "oldchs" (older CHS-only disk 1224/15/17 that refuses any other geometry
+// and has no multiple mode).
 // nimbsim --drive and --help, the machine, the soak and the tests read it.
 struct DrivePresetInfo {
     const char* name;

@@ -47,6 +47,7 @@ SimulatedPc::SimulatedPc(const PcConfig& config) : config_(config)
     }
     image_ = imageOwner_.get();
     drive_ = std::make_unique<AtaDrive>(clock_, drive, image_);
+    drive_->powerOn();  // with the machine
 
     port_ = std::make_unique<ParallelPort>(clock_, portConfigFor(*kind, config_.adapterPort));
     adapter_ = std::make_unique<NimbAdapter>(clock_);

@@ -62,8 +62,17 @@ inline std::string driveWriteViolations(sim::SimulatedPc& pc)
 {
     std::string text;
     for (const std::string& e : pc.drive().eventLog())
-        if (e.find("during the data phase") != std::string::npos || e.find("while busy") != std::string::npos)
+        if (e.find("during the data phase") != std::string::npos || e.find("while busy") != std::string::npos ||
+            e.find("before DRDY") != std::string::npos)
             text += e + "\n";
+    return text;
+}
+
+// The drive's event log, one entry a line.
+inline std::string driveEvents(sim::SimulatedPc& pc)
+{
+    std::string text;
+    for (const std::string& e : pc.drive().eventLog()) text += e + "\n";
     return text;
 }
 
