@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "seam/nimb_driver.h"
+#include "sim/ata/ata_drive.h"
 #include "sim/ata/drive_presets.h"
 #include "sim/bus/io_bus.h"
 #include "sim/host/disk_client.h"
@@ -43,6 +45,8 @@ struct Scenario {
     uint16_t port = 0x378;
     bool adapter = true;
     std::string arguments;
+    std::function<void(sim::DriveConfig&)> configure;  // the drive, before it is built
+    std::function<void(sim::SimulatedPc&)> fault;      // after the disk is found
 };
 
 std::ostream& operator<<(std::ostream& out, const Scenario& s) { return out << s.name; }
@@ -90,6 +94,89 @@ std::vector<Scenario> scenarios()
             s.port = port;
             all.push_back(s);
         }
+    }
+    // The drive's faults, on the EPP port (reads and writes wait for the
+    // interrupt) and polled on the standard port.
+    using Pc = sim::SimulatedPc;
+    const std::pair<const char*, std::function<void(Pc&)>> faults[] = {
+        {"unreadable", [](Pc& pc) { pc.drive().faults().addSector(104, sim::SectorFault::Uncorrectable); }},
+        {"unreadable_with_data",
+         [](Pc& pc) { pc.drive().faults().addSector(104, sim::SectorFault::UncorrectableWithData); }},
+        {"id_not_found", [](Pc& pc) { pc.drive().faults().addSector(204, sim::SectorFault::IdNotFound); }},
+        {"address_mark", [](Pc& pc) { pc.drive().faults().addSector(302, sim::SectorFault::AddressMarkNotFound); }},
+        {"bad_block", [](Pc& pc) { pc.drive().faults().addSector(303, sim::SectorFault::BadBlock); }},
+        {"corrected", [](Pc& pc) { pc.drive().faults().addSector(101, sim::SectorFault::Corrected); }},
+        {"aborted_once",
+         [](Pc& pc) {
+             for (uint8_t op : {0x20, 0xC4, 0x30, 0xC5, 0x40}) pc.drive().faults().abortCommand(op, 1);
+         }},
+        {"lost_interrupts", [](Pc& pc) { pc.drive().faults().suppressInterrupts = sim::kAlways; }},
+        {"stuck_mid_transfer",
+         [](Pc& pc) {
+             pc.drive().faults().stuckBusy = sim::StuckBusy::MidTransfer;
+             pc.drive().faults().stuckAfterBlocks = 2;
+         }},
+        {"late_drq", [](Pc& pc) { pc.drive().faults().lateDrq = 3 * sim::kMillisecond; }},
+        {"device_fault", [](Pc& pc) { pc.drive().faults().deviceFault = true; }},
+        {"dsc_never", [](Pc& pc) { pc.drive().faults().dscNeverSet = true; }},
+        {"drive_gone", [](Pc& pc) { pc.drive().faults().absent = true; }},
+    };
+    for (const auto& f : faults) {
+        for (const char* host : {"epp", "plain"}) {
+            Scenario s;
+            s.name = std::string("fault_") + f.first + "_" + host;
+            s.host = host;
+            if (std::string(host) == "plain") s.arguments = "/di";
+            s.fault = f.second;
+            all.push_back(s);
+        }
+    }
+    // Removable media: taken out, changed by the operator, write protected.
+    const std::pair<const char*, std::function<void(Pc&)>> media[] = {
+        {"removed", [](Pc& pc) { pc.drive().removeMedium(); }},
+        {"eject_button", [](Pc& pc) { pc.drive().pressEjectButton(); }},
+        {"sticky_change", [](Pc& pc) { pc.drive().faults().stickyMediaChange = true; }},
+    };
+    for (const auto& m : media) {
+        for (const char* drive : {"iota", "syquest", "removable"}) {
+            Scenario s;
+            s.name = std::string("media_") + m.first + "_" + drive;
+            s.drive = drive;
+            s.fault = m.second;
+            all.push_back(s);
+        }
+    }
+    for (const char* drive : {"iota", "syquest", "removable"}) {
+        for (const char* msn : {"MSN=0", "MSN=1", "MSN=2"}) {
+            Scenario s;
+            s.name = std::string("msn_") + drive + "_" + msn[4];
+            s.drive = drive;
+            s.arguments = msn;
+            all.push_back(s);
+        }
+    }
+    // Geometries at the edges of the translation and the head-count bit.
+    const std::tuple<const char*, uint16_t, uint16_t, uint16_t, bool> geometries[] = {
+        {"chs_8_heads_own_only", 1224, 8, 17, false},
+        {"chs_9_heads_own_only", 1100, 9, 17, false},
+        {"chs_7_heads", 900, 7, 17, true},
+        {"chs_16_heads_1024", 1024, 16, 63, true},
+        {"chs_4096_cylinders", 4096, 16, 63, true},
+        {"chs_small", 10, 10, 10, true},
+    };
+    for (const auto& g : geometries) {
+        Scenario s;
+        s.name = std::string("geometry_") + std::get<0>(g);
+        s.drive = "chs";
+        s.configure = [g](sim::DriveConfig& d) {
+            d.cylinders = std::get<1>(g);
+            d.heads = std::get<2>(g);
+            d.sectorsPerTrack = std::get<3>(g);
+            d.capacitySectors = uint64_t(d.cylinders) * d.heads * d.sectorsPerTrack;
+            d.translatesGeometry = std::get<4>(g);
+            d.defaultImageBytes = d.capacitySectors * 512;
+        };
+        all.push_back(s);
     }
     for (const char* host : {"epp", "plain", "smc", "natsemi", "ps2"}) {
         Scenario s;
@@ -160,12 +247,14 @@ std::vector<sim::IoAccess> run(const Scenario& s)
     config.adapterPresent = s.adapter;
     if (!s.arguments.empty()) config.arguments = s.arguments;
     if (s.drive == "fixed") config.imageBytes = 8ull << 20;
+    config.configureDrive = s.configure;
     sim::SimulatedPc pc(config);
     pc.bus().startRecording();
     const sim::BootReport& boot = pc.boot();
     if (boot.adapterFound) {
         sim::DiskClient& disk = pc.disk();
         sim::DiskInfo info = disk.identify();
+        if (s.fault) s.fault(pc);
         std::vector<uint8_t> data;
         disk.read(100, 8, data);
         std::vector<uint8_t> out(8 * 512);
@@ -173,7 +262,7 @@ std::vector<sim::IoAccess> run(const Scenario& s)
         disk.write(200, out);
         disk.verify(300, 8);
         disk.read(200, 8, data);
-        EXPECT_EQ(data, out) << "the data written did not come back";
+        if (!s.fault) EXPECT_EQ(data, out) << "the data written did not come back";
         disk.read10(0xFFFFFF, 1, data.data(), 512);  // past the end
         if (info.inquiry.removable) {
             disk.preventAllow(true);
