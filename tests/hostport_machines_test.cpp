@@ -465,6 +465,38 @@ TEST(Ps2Board, ExtendedEnableTakesAChannelSlotOutOfSetup)
     EXPECT_EQ(board.violations(), 0u) << board.lastViolation();
 }
 
+// Bits 6-5 of option register 2 place the board's port: every switch
+// writes the register back with them as found, so the port stays where the
+// driver found it after each one.
+TEST(Ps2Board, EverySwitchLeavesThePortAtItsAddress)
+{
+    Machine m(Chip::Ps2);
+    auto& board = static_cast<sim::Ps2SystemBoard&>(*m.model);
+    PortBase = 0x378;
+    auto stillThere = [&](const char* step) {
+        EXPECT_EQ(m.rig.port.base(), 0x378) << "after " << step;
+        EXPECT_EQ(board.pos2() & 0x70, 0x30) << "after " << step;
+    };
+    ASSERT_TRUE(Ps2Detect());
+    stillThere("Ps2Detect");
+    Ps2SaveState();
+    stillThere("Ps2SaveState");
+    ASSERT_EQ(MachineSwitchState.Ps2Saved, 1);
+    uint8_t kind = HOST_PORT_PLAIN;
+    Ps2BidirEnable(0x378, &kind);
+    stillThere("Ps2BidirEnable");
+    MachineSwitchState.Ps2ExtendedRequest = 1;
+    Ps2BidirEnable(0x378, &kind);
+    stillThere("Ps2BidirEnable, extended");
+    Ps2AltSetting();
+    stillThere("Ps2AltSetting");
+    Ps2RestoreState();
+    stillThere("Ps2RestoreState");
+    Ps2PortPreparation(0x378);
+    stillThere("Ps2PortPreparation");
+    EXPECT_EQ(board.violations(), 0u) << board.lastViolation();
+}
+
 // ---- CMOS-window chipset ------------------------------------------------
 
 // A window chipset whose port register at +7 reads 0x00 after the select:

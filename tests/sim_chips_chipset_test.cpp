@@ -10,6 +10,7 @@
 #include "sim/chips/pic.h"
 #include "sim/chips/ps2_system_board.h"
 #include "sim/chips/rtc.h"
+#include "sim/wire/parallel_port.h"
 #include "support/chip_test_support.h"
 
 using namespace sim;
@@ -273,6 +274,48 @@ TEST(Ps2Board, AlternateSetupAndFaults)
     ps2SetBit7(h.bus, false);
     EXPECT_TRUE(h.chip.bidirectionalEnabled());
     EXPECT_FALSE(h.port.bidirectional);
+}
+
+// Bits 6-5 of option register 2 select where the board's port is decoded
+// and bit 4 enables it: the port answers at the new address at once and no
+// longer at the old one.
+TEST(Ps2Board, AddressBitsMoveThePort)
+{
+    Clock clock;
+    IoBus bus{clock};
+    ParallelPortConfig config;
+    config.base = 0x378;
+    config.kind = ParallelPortKind::Ps2;
+    ParallelPort port(clock, config);
+    Ps2SystemBoard board(port, 0x378);
+    bus.attach(board);
+    bus.attach(port);
+    bus.out8(0x378, 0x5A);
+    ASSERT_EQ(bus.in8(0x378), 0x5A);
+
+    auto setPos2 = [&](uint8_t keep, uint8_t set) {
+        bus.out8(0x94, 0x7F);
+        uint8_t v = bus.in8(0x102);
+        bus.out8(0x102, static_cast<uint8_t>((v & keep) | set));
+        bus.out8(0x94, 0xFF);
+    };
+    setPos2(0x9F, 0x40);  // 10: 0x278
+    EXPECT_EQ(board.selectedPort(), 0x278);
+    EXPECT_EQ(bus.in8(0x378), 0xFF) << "the old address no longer answers";
+    EXPECT_EQ(bus.in8(0x278), 0x5A) << "the port's latch answers at the new address";
+    setPos2(0x9F, 0x00);  // 00: 0x3BC
+    EXPECT_EQ(bus.in8(0x278), 0xFF);
+    EXPECT_EQ(bus.in8(0x3BC), 0x5A);
+    setPos2(0xEF, 0x00);  // bit 4 clear: the port is disabled
+    EXPECT_EQ(bus.in8(0x3BC), 0xFF);
+    EXPECT_EQ(bus.in8(0x378), 0xFF);
+    setPos2(0x9F, 0x70);  // 11 is reserved: nowhere
+    EXPECT_EQ(bus.in8(0x3BC), 0xFF);
+    EXPECT_EQ(bus.in8(0x378), 0xFF);
+    EXPECT_EQ(bus.in8(0x278), 0xFF);
+    setPos2(0x9F, 0x30);  // back at 0x378, enabled
+    EXPECT_EQ(bus.in8(0x378), 0x5A);
+    EXPECT_EQ(board.violations(), 0u) << board.lastViolation();
 }
 
 // Laptop chipset primitives, as the machine expects them.
