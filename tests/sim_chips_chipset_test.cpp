@@ -356,12 +356,12 @@ struct Laptop {
         uint8_t v = bus.in8(0x25);
         outs(bus, {{0x24, reg}, {0x25, static_cast<uint8_t>(v | bits)}});
     }
-    bool open()
+    bool open(bool powerPort = true)
     {
         if (!unlock()) return false;
         bus.in16(0x22);
         if (!relock()) return false;
-        bus.out8(0x705, 0x01);
+        if (powerPort) bus.out8(0x705, 0x01);
         clearBit1();
         unlockReads();
         configOr(0x61, 0x08);
@@ -426,6 +426,29 @@ TEST(LaptopChipsetTest, WrongSequencesKeepTheSpaceClosed)
 
     Rig<LaptopChipset> w(0x378, false, ChipFault::WrongAnswer);
     EXPECT_FALSE(Laptop(w.bus).open());
+}
+
+// Bit 0 of 0x705 powers the chipset's parallel port block: without it the
+// configuration space holding the port setting does not open, and the
+// port's EPP stays off while the setting is kept for when power returns.
+TEST(LaptopChipsetTest, PortPowerGatesTheSpaceAndTheEpp)
+{
+    Rig<LaptopChipset> m(0x378);
+    Laptop l(m.bus);
+    EXPECT_FALSE(l.open(false)) << "the space stays closed while the port block is off";
+    EXPECT_FALSE(m.chip.spaceOpen());
+    EXPECT_EQ(m.bus.in8(0xAE), 0xFF);
+    l.close();
+    ASSERT_TRUE(l.open());
+    outs(m.bus, {{0xAE, 0x02}, {0xAF, 0xD0}});
+    EXPECT_TRUE(m.port.epp);
+    m.bus.out8(0x705, 0x00);
+    EXPECT_FALSE(m.port.epp) << "an unpowered port makes no EPP cycles";
+    EXPECT_EQ(m.bus.in8(0xAE), 0xFF) << "nor does its space answer";
+    EXPECT_EQ(m.chip.spaceRegister(0x02), 0xD0) << "the setting is kept";
+    m.bus.out8(0x705, 0x01);
+    EXPECT_TRUE(m.port.epp);
+    EXPECT_EQ(m.chip.violations(), 0u) << m.chip.lastViolation();
 }
 
 TEST(LaptopChipsetTest, LatchAtAEReadsBackOutsideTheSpace)
