@@ -119,6 +119,70 @@ TEST(CmosWindow, LockedReadsAreViolationsAndRelockRestoresAll)
     EXPECT_EQ(w.bus.in16(0xFC72) & 0x8000, w.bus.in16(0xFC72) & 0x8000);
 }
 
+// The clock runs in virtual time: UIP rises 244 us before each update and
+// falls when the 1984 us update cycle ends, and only then do the time
+// registers show the new second.
+struct RunningClock {
+    Clock clock;
+    IoBus bus{clock};
+    Rtc rtc{&clock};
+    RunningClock() { bus.attach(rtc); }
+    uint8_t reg(uint8_t index)
+    {
+        bus.out8(0x70, index);
+        return bus.in8(0x71);
+    }
+    void set(uint8_t index, uint8_t value) { outs(bus, {{0x70, index}, {0x71, value}}); }
+    void runTo(Nanoseconds t) { clock.advance(t - clock.now()); }
+};
+
+TEST(Rtc, SecondsAdvanceWithUpdateInProgressAroundEachUpdate)
+{
+    RunningClock m;
+    EXPECT_EQ(m.reg(0x00), 0x30);
+    Nanoseconds update = m.rtc.nextUpdate();
+    m.runTo(update - 300 * kMicrosecond);
+    EXPECT_EQ(m.reg(0x0A) & 0x80, 0) << "no update within 244 us";
+    m.runTo(update - 200 * kMicrosecond);
+    EXPECT_EQ(m.reg(0x0A), 0xA6) << "UIP set, divider and rate kept";
+    m.runTo(update + 1000 * kMicrosecond);
+    EXPECT_EQ(m.reg(0x0A) & 0x80, 0x80);
+    EXPECT_EQ(m.reg(0x00), 0x30) << "the new second shows when the cycle ends";
+    m.runTo(update + 1990 * kMicrosecond);
+    EXPECT_EQ(m.reg(0x0A), 0x26);
+    EXPECT_EQ(m.reg(0x00), 0x31);
+    m.runTo(update + 30 * kSecond);
+    EXPECT_EQ(m.reg(0x00), 0x00);
+    EXPECT_EQ(m.reg(0x02), 0x16) << "seconds carry into the minutes";
+    EXPECT_EQ(m.rtc.timeChanges(), 0u);
+}
+
+TEST(Rtc, CarriesThroughTheCalendarAndStopsWhileSet)
+{
+    RunningClock m;
+    m.set(0x0B, 0x82);  // SET: no updates while the time is written
+    for (auto [index, value] : {std::pair<uint8_t, uint8_t>{0x00, 0x59}, {0x02, 0x59}, {0x04, 0x23},
+                                {0x06, 0x07}, {0x07, 0x31}, {0x08, 0x12}, {0x09, 0x99}})
+        m.set(index, value);
+    m.runTo(m.clock.now() + 3 * kSecond);
+    EXPECT_EQ(m.reg(0x00), 0x59) << "stopped while SET";
+    EXPECT_EQ(m.reg(0x0A) & 0x80, 0) << "no UIP while SET";
+    m.set(0x0B, 0x02);
+    m.runTo(m.rtc.nextUpdate() + 2 * kMillisecond);
+    const uint8_t expected[10] = {0x00, 0, 0x00, 0, 0x00, 0, 0x01, 0x01, 0x01, 0x00};
+    for (uint8_t index : {0, 2, 4, 6, 7, 8, 9}) EXPECT_EQ(m.reg(index), expected[index]) << int(index);
+    // 28 February of a leap year is followed by the 29th; binary, 12-hour.
+    m.set(0x0B, 0x86);
+    for (auto [index, value] : {std::pair<uint8_t, uint8_t>{0x00, 59}, {0x02, 59}, {0x04, 0x8B},
+                                {0x07, 28}, {0x08, 2}, {0x09, 24}})
+        m.set(index, value);
+    m.set(0x0B, 0x04);
+    m.runTo(m.rtc.nextUpdate() + 2 * kMillisecond);
+    EXPECT_EQ(m.reg(0x04), 0x0C) << "11 PM is followed by 12 AM";
+    EXPECT_EQ(m.reg(0x07), 29);
+    EXPECT_EQ(m.reg(0x08), 2);
+}
+
 TEST(Pic, MirrorsFollowTheMaskOnlyWhereWired)
 {
     Machine m;
