@@ -45,7 +45,8 @@ struct Machine {
     explicit Machine(Chip chip, ChipFault fault = ChipFault::None, uint16_t chipPort = 0x378)
         : rig(Options(chip))
     {
-        sim::Rtc& rtc = rig.addChip<sim::Rtc>();
+        sim::Rtc& rtc = rig.addChip<sim::Rtc>(&rig.clock);
+        clock = &rtc;
         pic = &rig.addChip<sim::Pic>(&rig.bus);
         sim::ParallelPort& p = rig.port;
         switch (chip) {
@@ -91,6 +92,7 @@ struct Machine {
     }
 
     AdapterRig rig;
+    sim::Rtc* clock = nullptr;  // running in the rig's virtual time
     sim::Pic* pic = nullptr;
     sim::ChipModel* model = nullptr;
 };
@@ -520,6 +522,43 @@ TEST(CmosWindow, PortRegisterCheckComparesTheByteComplement)
     EXPECT_FALSE(CmosWindowPortIs(0x378));
     rig.bus.detach(zero);
     EXPECT_TRUE(CmosWindowPortIs(0x378));  // the chipset's own +7 reads 0xF9
+}
+
+// The window test meets a running clock: on a board where 0xF073 is only a
+// mirror of the clock, whatever moment the test starts at (here every
+// microsecond around the end of an update cycle, when the time registers
+// change), it must see the mirror and never write the clock; on the
+// chipset's board it must find the chipset.
+TEST(CmosWindow, MirrorVerdictHoldsWhileTheClockRuns)
+{
+    for (sim::Nanoseconds lead = 0; lead < 40 * sim::kMicrosecond; lead += sim::kMicrosecond) {
+        for (bool hourEnds : {false, true}) {
+            Machine m(Chip::None);
+            if (hourEnds) {
+                // 12:59:59: the update changes the hour register too.
+                for (auto [index, value] : {std::pair<uint8_t, uint8_t>{0x00, 0x59}, {0x02, 0x59}}) {
+                    m.rig.bus.out8(0x70, index);
+                    m.rig.bus.out8(0x71, value);
+                }
+            }
+            sim::Nanoseconds registersChange = m.clock->nextUpdate() + sim::Rtc::kUpdateCycle;
+            m.rig.clock.advance(registersChange - lead - m.rig.clock.now());
+            uint64_t changes = m.clock->timeChanges();
+            EXPECT_FALSE(CmosWindowPresent()) << "lead " << lead << " ns, hour ends " << hourEnds;
+            EXPECT_EQ(m.clock->timeChanges(), changes) << "lead " << lead << " ns: the clock was written";
+        }
+        for (bool midnight : {false, true}) {
+            Machine w(Chip::CmosWindow);
+            if (midnight) {
+                // Hour 00: the clock's register 4 reads as the window's.
+                w.rig.bus.out8(0x70, 0x04);
+                w.rig.bus.out8(0x71, 0x00);
+            }
+            sim::Nanoseconds registersChange = w.clock->nextUpdate() + sim::Rtc::kUpdateCycle;
+            w.rig.clock.advance(registersChange - lead - w.rig.clock.now());
+            EXPECT_TRUE(CmosWindowPresent()) << "lead " << lead << " ns, midnight " << midnight;
+        }
+    }
 }
 
 TEST(CmosWindow, UnprobedStateDoesNotSelectTheAlternateLayoutOnAPlainEppPort)
