@@ -255,8 +255,7 @@ TEST_P(ProbesLeaveOtherChips, UnchangedAfterMachinePortSetup)
     Ps2Detect();
     Ps2SaveState();
     EXPECT_FALSE(m.model->registersChanged()) << ::testing::PrintToString(m.model->changedRegisters());
-    // The Winbond model counts the probe's second-key attempt (see ISSUES).
-    if (c.chip != Chip::Winbond) EXPECT_EQ(m.model->violations(), 0u) << m.model->lastViolation();
+    EXPECT_EQ(m.model->violations(), 0u) << m.model->lastViolation();
     EXPECT_EQ(m.pic->unmaskedWithInterruptsEnabled(), 0u);
 }
 
@@ -434,6 +433,30 @@ TEST(LaptopIdentity, ExtendedSwitchWritesNothingWithoutTheChipset)
         EXPECT_FALSE(pic.registersChanged()) << ::testing::PrintToString(pic.changedRegisters());
         if (chipset) EXPECT_EQ(chipset->writeCount(), 0u);
     }
+}
+
+// The Winbond probe switches the printer mode with read-modify-writes: CR00
+// gains bit 2 and CR09 bit 7, and every other bit of the two registers (the
+// chip's other functions) stays as the board set it.
+TEST(WinbondProbe, ChangesOnlyThePrinterModeBits)
+{
+    Machine m(Chip::Winbond);
+    auto& chip = static_cast<sim::WinbondW83877f&>(*m.model);
+    sim::IoBus& bus = m.rig.bus;
+    bus.out8(0x250, 0x89);  // what the board's set-up left there
+    bus.out8(0x251, 0x00);
+    bus.out8(0x252, 0x6B);
+    bus.out8(0x251, 0x09);
+    bus.out8(0x252, 0x0A);
+    bus.out8(0x250, 0x00);
+    PortBase = 0x378;
+    ASSERT_TRUE(ProbeWinbondChip(0x378));
+    EXPECT_EQ(chip.reg(0x00), 0x6F);
+    EXPECT_EQ(chip.reg(0x09), 0x8A);
+    EXPECT_FALSE(chip.open()) << "configuration left open";
+    EXPECT_TRUE(chip.eppEnabled());
+    EXPECT_EQ(m.rig.port.ecr() >> 5, 4) << "ECR in EPP mode";
+    EXPECT_EQ(chip.violations(), 0u) << chip.lastViolation();
 }
 
 // ---- PS/2 board setup state ---------------------------------------------
