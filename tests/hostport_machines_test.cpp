@@ -522,6 +522,28 @@ TEST(Ps2Board, EverySwitchLeavesThePortAtItsAddress)
     EXPECT_EQ(board.violations(), 0u) << board.lastViolation();
 }
 
+// On 0x3BC the preparation moves the board's port to 0x378 for one write
+// at 0x37D and then puts it back: the port ends where it was, with option
+// register 2 as found.
+TEST(Ps2Board, PreparationOn3bcPutsThePortBack)
+{
+    Machine m(Chip::Ps2, ChipFault::None, 0x3BC);
+    auto& board = static_cast<sim::Ps2SystemBoard&>(*m.model);
+    ASSERT_EQ(m.rig.port.base(), 0x3BC);
+    uint8_t found = board.pos2();
+    MachineSwitchState.Ps2PrepDone = 1;
+    m.rig.bus.startRecording();
+    EXPECT_TRUE(Ps2PortPreparation(0x3BC));
+    bool wrote37d = false;
+    for (const auto& a : m.rig.bus.recorded())
+        if (a.write && a.port == 0x37D) wrote37d = true;
+    EXPECT_TRUE(wrote37d);
+    EXPECT_EQ(m.rig.port.base(), 0x3BC);
+    EXPECT_EQ(board.pos2(), found);
+    EXPECT_FALSE(board.inSetup());
+    EXPECT_EQ(board.violations(), 0u) << board.lastViolation();
+}
+
 // ---- CMOS-window chipset ------------------------------------------------
 
 // A window chipset whose port register at +7 reads 0x00 after the select:
