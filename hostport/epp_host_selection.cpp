@@ -26,12 +26,17 @@ static const uint16_t CmosWindowPorts[4] = {0, 0x3BC, 0x378, 0x278};
 
 // ---- CMOS-window chipset ------------------------------------------------
 
+// The clock keeps running: an update between the two reads of a register
+// changes it, and a mirror would then read unlike the clock. A register that
+// differs is read from the clock once more; if the clock now agrees with
+// the window, the window followed the clock.
 bool CmosWindowIsMirror(void)
 {
     for (unsigned i = 0; i < sizeof(CmosMirrorRegisters); ++i) {
         OutPortByte(RTC_INDEX, CmosMirrorRegisters[i]);
         uint8_t clock = InPortByte(RTC_DATA);
-        if (InPortByte(CMOS_WINDOW) != clock) return false;
+        uint8_t window = InPortByte(CMOS_WINDOW);
+        if (window != clock && InPortByte(RTC_DATA) != window) return false;
     }
     return true;
 }

@@ -10,6 +10,7 @@
 #include "sim/chips/pic.h"
 #include "sim/chips/ps2_system_board.h"
 #include "sim/chips/rtc.h"
+#include "sim/wire/parallel_port.h"
 #include "support/chip_test_support.h"
 
 using namespace sim;
@@ -116,6 +117,70 @@ TEST(CmosWindow, LockedReadsAreViolationsAndRelockRestoresAll)
     Window w(0x378, ChipFault::WrongAnswer);
     windowUnlock(w.bus);
     EXPECT_EQ(w.bus.in16(0xFC72) & 0x8000, w.bus.in16(0xFC72) & 0x8000);
+}
+
+// The clock runs in virtual time: UIP rises 244 us before each update and
+// falls when the 1984 us update cycle ends, and only then do the time
+// registers show the new second.
+struct RunningClock {
+    Clock clock;
+    IoBus bus{clock};
+    Rtc rtc{&clock};
+    RunningClock() { bus.attach(rtc); }
+    uint8_t reg(uint8_t index)
+    {
+        bus.out8(0x70, index);
+        return bus.in8(0x71);
+    }
+    void set(uint8_t index, uint8_t value) { outs(bus, {{0x70, index}, {0x71, value}}); }
+    void runTo(Nanoseconds t) { clock.advance(t - clock.now()); }
+};
+
+TEST(Rtc, SecondsAdvanceWithUpdateInProgressAroundEachUpdate)
+{
+    RunningClock m;
+    EXPECT_EQ(m.reg(0x00), 0x30);
+    Nanoseconds update = m.rtc.nextUpdate();
+    m.runTo(update - 300 * kMicrosecond);
+    EXPECT_EQ(m.reg(0x0A) & 0x80, 0) << "no update within 244 us";
+    m.runTo(update - 200 * kMicrosecond);
+    EXPECT_EQ(m.reg(0x0A), 0xA6) << "UIP set, divider and rate kept";
+    m.runTo(update + 1000 * kMicrosecond);
+    EXPECT_EQ(m.reg(0x0A) & 0x80, 0x80);
+    EXPECT_EQ(m.reg(0x00), 0x30) << "the new second shows when the cycle ends";
+    m.runTo(update + 1990 * kMicrosecond);
+    EXPECT_EQ(m.reg(0x0A), 0x26);
+    EXPECT_EQ(m.reg(0x00), 0x31);
+    m.runTo(update + 30 * kSecond);
+    EXPECT_EQ(m.reg(0x00), 0x00);
+    EXPECT_EQ(m.reg(0x02), 0x16) << "seconds carry into the minutes";
+    EXPECT_EQ(m.rtc.timeChanges(), 0u);
+}
+
+TEST(Rtc, CarriesThroughTheCalendarAndStopsWhileSet)
+{
+    RunningClock m;
+    m.set(0x0B, 0x82);  // SET: no updates while the time is written
+    for (auto [index, value] : {std::pair<uint8_t, uint8_t>{0x00, 0x59}, {0x02, 0x59}, {0x04, 0x23},
+                                {0x06, 0x07}, {0x07, 0x31}, {0x08, 0x12}, {0x09, 0x99}})
+        m.set(index, value);
+    m.runTo(m.clock.now() + 3 * kSecond);
+    EXPECT_EQ(m.reg(0x00), 0x59) << "stopped while SET";
+    EXPECT_EQ(m.reg(0x0A) & 0x80, 0) << "no UIP while SET";
+    m.set(0x0B, 0x02);
+    m.runTo(m.rtc.nextUpdate() + 2 * kMillisecond);
+    const uint8_t expected[10] = {0x00, 0, 0x00, 0, 0x00, 0, 0x01, 0x01, 0x01, 0x00};
+    for (uint8_t index : {0, 2, 4, 6, 7, 8, 9}) EXPECT_EQ(m.reg(index), expected[index]) << int(index);
+    // 28 February of a leap year is followed by the 29th; binary, 12-hour.
+    m.set(0x0B, 0x86);
+    for (auto [index, value] : {std::pair<uint8_t, uint8_t>{0x00, 59}, {0x02, 59}, {0x04, 0x8B},
+                                {0x07, 28}, {0x08, 2}, {0x09, 24}})
+        m.set(index, value);
+    m.set(0x0B, 0x04);
+    m.runTo(m.rtc.nextUpdate() + 2 * kMillisecond);
+    EXPECT_EQ(m.reg(0x04), 0x0C) << "11 PM is followed by 12 AM";
+    EXPECT_EQ(m.reg(0x07), 29);
+    EXPECT_EQ(m.reg(0x08), 2);
 }
 
 TEST(Pic, MirrorsFollowTheMaskOnlyWhereWired)
@@ -275,6 +340,48 @@ TEST(Ps2Board, AlternateSetupAndFaults)
     EXPECT_FALSE(h.port.bidirectional);
 }
 
+// Bits 6-5 of option register 2 select where the board's port is decoded
+// and bit 4 enables it: the port answers at the new address at once and no
+// longer at the old one.
+TEST(Ps2Board, AddressBitsMoveThePort)
+{
+    Clock clock;
+    IoBus bus{clock};
+    ParallelPortConfig config;
+    config.base = 0x378;
+    config.kind = ParallelPortKind::Ps2;
+    ParallelPort port(clock, config);
+    Ps2SystemBoard board(port, 0x378);
+    bus.attach(board);
+    bus.attach(port);
+    bus.out8(0x378, 0x5A);
+    ASSERT_EQ(bus.in8(0x378), 0x5A);
+
+    auto setPos2 = [&](uint8_t keep, uint8_t set) {
+        bus.out8(0x94, 0x7F);
+        uint8_t v = bus.in8(0x102);
+        bus.out8(0x102, static_cast<uint8_t>((v & keep) | set));
+        bus.out8(0x94, 0xFF);
+    };
+    setPos2(0x9F, 0x40);  // 10: 0x278
+    EXPECT_EQ(board.selectedPort(), 0x278);
+    EXPECT_EQ(bus.in8(0x378), 0xFF) << "the old address no longer answers";
+    EXPECT_EQ(bus.in8(0x278), 0x5A) << "the port's latch answers at the new address";
+    setPos2(0x9F, 0x00);  // 00: 0x3BC
+    EXPECT_EQ(bus.in8(0x278), 0xFF);
+    EXPECT_EQ(bus.in8(0x3BC), 0x5A);
+    setPos2(0xEF, 0x00);  // bit 4 clear: the port is disabled
+    EXPECT_EQ(bus.in8(0x3BC), 0xFF);
+    EXPECT_EQ(bus.in8(0x378), 0xFF);
+    setPos2(0x9F, 0x70);  // 11 is reserved: nowhere
+    EXPECT_EQ(bus.in8(0x3BC), 0xFF);
+    EXPECT_EQ(bus.in8(0x378), 0xFF);
+    EXPECT_EQ(bus.in8(0x278), 0xFF);
+    setPos2(0x9F, 0x30);  // back at 0x378, enabled
+    EXPECT_EQ(bus.in8(0x378), 0x5A);
+    EXPECT_EQ(board.violations(), 0u) << board.lastViolation();
+}
+
 // Laptop chipset primitives, as the machine expects them.
 struct Laptop {
     explicit Laptop(IoBus& bus) : bus(bus) {}
@@ -313,12 +420,12 @@ struct Laptop {
         uint8_t v = bus.in8(0x25);
         outs(bus, {{0x24, reg}, {0x25, static_cast<uint8_t>(v | bits)}});
     }
-    bool open()
+    bool open(bool powerPort = true)
     {
         if (!unlock()) return false;
         bus.in16(0x22);
         if (!relock()) return false;
-        bus.out8(0x705, 0x01);
+        if (powerPort) bus.out8(0x705, 0x01);
         clearBit1();
         unlockReads();
         configOr(0x61, 0x08);
@@ -383,6 +490,29 @@ TEST(LaptopChipsetTest, WrongSequencesKeepTheSpaceClosed)
 
     Rig<LaptopChipset> w(0x378, false, ChipFault::WrongAnswer);
     EXPECT_FALSE(Laptop(w.bus).open());
+}
+
+// Bit 0 of 0x705 powers the chipset's parallel port block: without it the
+// configuration space holding the port setting does not open, and the
+// port's EPP stays off while the setting is kept for when power returns.
+TEST(LaptopChipsetTest, PortPowerGatesTheSpaceAndTheEpp)
+{
+    Rig<LaptopChipset> m(0x378);
+    Laptop l(m.bus);
+    EXPECT_FALSE(l.open(false)) << "the space stays closed while the port block is off";
+    EXPECT_FALSE(m.chip.spaceOpen());
+    EXPECT_EQ(m.bus.in8(0xAE), 0xFF);
+    l.close();
+    ASSERT_TRUE(l.open());
+    outs(m.bus, {{0xAE, 0x02}, {0xAF, 0xD0}});
+    EXPECT_TRUE(m.port.epp);
+    m.bus.out8(0x705, 0x00);
+    EXPECT_FALSE(m.port.epp) << "an unpowered port makes no EPP cycles";
+    EXPECT_EQ(m.bus.in8(0xAE), 0xFF) << "nor does its space answer";
+    EXPECT_EQ(m.chip.spaceRegister(0x02), 0xD0) << "the setting is kept";
+    m.bus.out8(0x705, 0x01);
+    EXPECT_TRUE(m.port.epp);
+    EXPECT_EQ(m.chip.violations(), 0u) << m.chip.lastViolation();
 }
 
 TEST(LaptopChipsetTest, LatchAtAEReadsBackOutsideTheSpace)

@@ -37,6 +37,10 @@ void ChipModel::noteViolation(const std::string& what)
 
 void ChipModel::publish()
 {
+    if (features_ && drivesAddress() && addressFeature() != address_) {
+        address_ = addressFeature();
+        features_->setPortAddress(address_);
+    }
     if (fault_ == ChipFault::SwitchIgnored) return;
     push(false);
 }
@@ -44,6 +48,10 @@ void ChipModel::publish()
 void ChipModel::push(bool initial)
 {
     if (!features_) return;
+    if (initial && drivesAddress()) {
+        address_ = addressFeature();
+        features_->setPortAddress(address_);
+    }
     if (drivesEpp() && (initial || eppFeature() != epp_)) {
         epp_ = eppFeature();
         features_->setChipEpp(epp_);

@@ -8,7 +8,10 @@
 //   - publishing of the port features: a model publishes its power-on
 //     features once at construction and then whenever its registers change
 //     them. With ChipFault::SwitchIgnored later changes never reach the port
-//     (the chip answers, but its mode switch has no effect);
+//     (the chip answers, but its mode switch has no effect). A chip that
+//     selects the port's address publishes it as well; the address follows
+//     the registers whatever the fault variant, since it is decoding and not
+//     a mode switch;
 //   - a count of protocol violations, so a wrong sequence fails a test
 //     instead of passing by luck;
 //   - a snapshot of the registers at power-on, so a test can ask whether a
@@ -69,6 +72,10 @@ protected:
     virtual bool drivesEpp() const { return false; }
     virtual bool drivesBidirectional() const { return false; }
     virtual bool drivesAlternateLayout() const { return false; }
+    // The port's address as the registers select it (0: disabled), for a
+    // chip that decides it (drivesAddress).
+    virtual uint16_t addressFeature() const { return 0; }
+    virtual bool drivesAddress() const { return false; }
 
     // Pushes changed features to the port (call after every register write).
     void publish();
@@ -83,6 +90,7 @@ private:
     uint64_t writes_ = 0;
     RegisterMap powerOnRegisters_;
     bool epp_ = false, bidir_ = false, alternate_ = false;
+    uint16_t address_ = 0;
 };
 
 }  // namespace sim

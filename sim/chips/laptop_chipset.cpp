@@ -22,8 +22,8 @@ bool LaptopChipset::decodes(uint16_t port) const
     case kSpaceOpen:
     case kSpaceClose:
     case kEnablePort: return true;
-    case kSpaceIndex: return spaceOpen_ || latchAtAE_;
-    case kSpaceData: return spaceOpen_;
+    case kSpaceIndex: return spaceOpen() || latchAtAE_;
+    case kSpaceData: return spaceOpen();
     default: break;
     }
     for (uint16_t p : kUnlockReads)
@@ -90,7 +90,7 @@ void LaptopChipset::writePmr16(uint16_t value)
 
 void LaptopChipset::openSpace()
 {
-    if ((config_[kReg61] & 0x08) && config_[kRegFA] == 0x01) spaceOpen_ = true;
+    if ((config_[kReg61] & 0x08) && config_[kRegFA] == 0x01 && portPowered()) spaceOpen_ = true;
 }
 
 uint8_t LaptopChipset::read8(uint16_t port)
@@ -103,7 +103,7 @@ uint8_t LaptopChipset::read8(uint16_t port)
     case kCfgData: return pairOpen_ ? config_[cfgIndex_] : 0xFF;
     case kEnablePort: return enable705_;
     case kSpaceIndex:
-        if (!spaceOpen_) return latchAE_;
+        if (!spaceOpen()) return latchAE_;
         return fault() == ChipFault::WrongAnswer ? static_cast<uint8_t>(~spaceIndex_) : spaceIndex_;
     case kSpaceData: return spaceIndex_ < space_.size() ? space_[spaceIndex_] : 0xFF;
     default: return 0xFF;
@@ -141,7 +141,7 @@ void LaptopChipset::write8(uint16_t port, uint8_t value)
         pairOpen_ = false;
         break;
     case kSpaceIndex:
-        if (spaceOpen_) spaceIndex_ = value;
+        if (spaceOpen()) spaceIndex_ = value;
         else latchAE_ = value;
         break;
     case kSpaceData:
@@ -186,7 +186,7 @@ ChipModel::RegisterMap LaptopChipset::registers() const
 bool LaptopChipset::eppFeature() const
 {
     uint8_t setting = space_[kSpacePort];
-    if ((setting & 0xC0) != 0xC0) return false;
+    if (!portPowered() || (setting & 0xC0) != 0xC0) return false;
     uint16_t address = 0;
     switch (setting & 0x30) {
     case 0x10: address = 0x378; break;

@@ -28,7 +28,8 @@
 //   0xFA    configuration space location: 0x01 = index/data at 0xAE/0xAF
 //   others  storage
 // Configuration space: a write to 0xFB opens it when register 0x61 bit 3 is
-// set and register 0xFA is 0x01 (otherwise the write does nothing); a write
+// set, register 0xFA is 0x01 and the port block is powered (0x705 bit 0,
+// below); otherwise the write does nothing. A write
 // to 0xF9 closes it (and the configuration pair). While open, 0xAE is the index
 // (reads back) and 0xAF the data of the space's registers 0x00-0x0F:
 //   0x02    parallel port setting: bit 7 extended port, bit 6 EPP,
@@ -36,11 +37,15 @@
 //           0xD0 = EPP at 0x378, 0xE0 = EPP at 0x278, 0x00 = standard
 // While closed, 0xAE/0xAF are not this chip's: they read 0xFF, or with
 // latchAtAE another board register at 0xAE keeps what is written to it.
-// Port 0x705: parallel port power control, bit 0 = powered (read/write
-// storage, power-on 0x00; the open sequence writes 0x01).
-// The port makes EPP cycles while register 2 has bits 7 and 6 set and
-// selects the address of the port the chipset owns; its data lines turn
-// around while register 0x61 bit 0 is set.
+// Port 0x705: parallel port power control, read/write, power-on 0x00.
+// Bit 0 powers the chipset's parallel port block: while it is clear the
+// configuration space does not open (nor answer, if it was open: 0xAE/0xAF
+// then read as closed) and the port's EPP is off; the space's registers
+// keep their values and take effect again when power returns. The port's
+// standard registers work either way.
+// The port makes EPP cycles while the block is powered and register 2 has
+// bits 7 and 6 set and selects the address of the port the chipset owns;
+// its data lines turn around while register 0x61 bit 0 is set.
 // Faults: SwitchIgnored - registers answer, the port's features never
 // change. WrongAnswer - 0xAE does not read back the index in the space.
 #ifndef SIM_CHIPS_LAPTOP_CHIPSET_H
@@ -60,7 +65,7 @@ public:
     static constexpr uint16_t kPmrUnlocked = 0x0001, kPmrHidden = 0x0002, kPmrKeyLow = 0x0080,
                               kPmrRelock = 0x0100, kPmrKeyHigh = 0x8000;
     static constexpr uint16_t kPmrData = 0x7E7E;
-    static constexpr uint8_t kReg61 = 0x61, kRegFA = 0xFA, kSpacePort = 0x02;
+    static constexpr uint8_t kReg61 = 0x61, kRegFA = 0xFA, kSpacePort = 0x02, kPortPower = 0x01;
     static const std::array<uint16_t, 8> kUnlockReads;
 
     LaptopChipset(PortFeatureSwitch& features, uint16_t portBase, bool latchAtAE = false,
@@ -77,7 +82,8 @@ public:
     bool unlocked() const { return unlocked_; }
     uint16_t pmr() const { return pmrRead(); }
     bool pairOpen() const { return pairOpen_; }
-    bool spaceOpen() const { return spaceOpen_; }
+    bool spaceOpen() const { return spaceOpen_ && portPowered(); }
+    bool portPowered() const { return (enable705_ & kPortPower) != 0; }
     uint8_t configRegister(uint8_t index) const { return config_[index]; }
     uint8_t spaceRegister(uint8_t index) const { return space_[index & 0x0F]; }
     uint64_t unlockSequences() const { return sequences_; }

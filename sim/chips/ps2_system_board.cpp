@@ -15,7 +15,7 @@ uint8_t addressBits(uint16_t port)
 }  // namespace
 
 Ps2SystemBoard::Ps2SystemBoard(PortFeatureSwitch& features, uint16_t portBase, ChipFault fault)
-    : ChipModel(&features, fault), portBase_(portBase)
+    : ChipModel(&features, fault)
 {
     pos2_ = static_cast<uint8_t>(kPosCompatible | addressBits(portBase) | kPosEnable | 0x01);
     powerOn();
@@ -74,7 +74,12 @@ ChipModel::RegisterMap Ps2SystemBoard::registers() const
 
 bool Ps2SystemBoard::bidirectionalFeature() const
 {
-    return !(pos2_ & kPosCompatible) && (pos2_ & kPosEnable) && selectedPort() == portBase_;
+    return !(pos2_ & kPosCompatible) && (pos2_ & kPosEnable) && selectedPort() != 0;
+}
+
+uint16_t Ps2SystemBoard::addressFeature() const
+{
+    return (pos2_ & kPosEnable) ? selectedPort() : 0;
 }
 
 }  // namespace sim

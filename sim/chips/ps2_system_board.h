@@ -20,10 +20,11 @@
 //          the board's register 2 is reachable only with bit 3 clear.
 //          Entering the board's setup (0x94) while a slot is in setup
 //          is a violation.
-// The port's data lines turn around (setChipBidirectional) while bit 7 is
-// clear, bit 4 set and bits 6-5 select the address of the port the board
-// owns. The address bits cannot move the port model; selectedPort() tells
-// where the board would have put it.
+// The board decodes its port where bits 6-5 say while bit 4 is set: a
+// write that changes them moves the port at once (setPortAddress), and
+// with bit 4 clear or the reserved address the port answers nowhere; the
+// port's own latches keep their values meanwhile. The port's data lines
+// turn around (setChipBidirectional) while bit 7 is clear and bit 4 set.
 // Faults: SwitchIgnored - registers answer, the port never turns
 // bidirectional. WrongAnswer - bits 7-4 of register 2 do not store (the
 // board is not recognised).
@@ -56,15 +57,16 @@ public:
     bool inSetup() const { return !(setup_ & 0x80) || altSetup_; }
     bool slotInSetup() const { return (adapter_ & kSlotSetup) != 0; }
     uint8_t pos2() const { return pos2_; }
-    uint16_t selectedPort() const;
+    uint16_t selectedPort() const;  // what bits 6-5 select (0: reserved)
     bool bidirectionalEnabled() const { return bidirectionalFeature(); }
 
 protected:
     bool bidirectionalFeature() const override;
     bool drivesBidirectional() const override { return true; }
+    uint16_t addressFeature() const override;
+    bool drivesAddress() const override { return true; }
 
 private:
-    uint16_t portBase_;
     uint8_t setup_ = kSetupOff;
     bool altArmed_ = false;
     bool altSetup_ = false;

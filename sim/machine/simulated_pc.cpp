@@ -83,7 +83,7 @@ SimulatedPc::~SimulatedPc()
 
 void SimulatedPc::buildHostHardware(const HostKindInfo& kind)
 {
-    auto rtc = std::make_unique<Rtc>();
+    auto rtc = std::make_unique<Rtc>(&clock_);
     chips_.push_back(std::make_unique<Pic>(&bus_, kind.picMirrors, kind.picMirrors));
     if (kind.buildChip)
         chips_.push_back(kind.buildChip(ChipWiring{bus_, *port_, *rtc, config_.adapterPort, config_.chipFault}));

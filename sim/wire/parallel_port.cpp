@@ -51,6 +51,7 @@ bool ParallelPort::wideDecode() const
 
 bool ParallelPort::decodes(uint16_t port) const
 {
+    if (config_.base == 0 || port < config_.base) return false;
     uint16_t off = offset(port);
     if (off <= kControl) return true;
     if (off == kEcr) return config_.kind == ParallelPortKind::Ecp;

@@ -34,7 +34,9 @@
 //                bit 1 (FIFO full) reads 0, bit 0 (FIFO empty) reads 1.
 //                Reset value 0x15 unless configured.
 //
-// Decoding: a port at 0x3BC decodes only +0..+2 (its EPP registers would
+// Decoding: the base is where the port powers on; a board chip may move it
+// (setPortAddress) or disable it (base 0: the port decodes nothing, its
+// latches keep their values). A port at 0x3BC decodes only +0..+2 (its EPP registers would
 // overlap the video adapter's range), whatever its kind. Elsewhere SPP and
 // PS/2 kinds decode +0..+2 (and +7 on a byte7 port), EPP and ECP kinds
 // +0..+7; any kind decodes +3..+7 once a chip has switched its EPP on or
@@ -137,10 +139,11 @@ public:
     void setChipEpp(bool enabled) override { eppEnabled_ = enabled; }
     void setChipBidirectional(bool enabled) override { bidirEnabled_ = enabled; }
     void setAlternateEppLayout(bool enabled) override { alternate_ = enabled; }
+    void setPortAddress(uint16_t base) override { config_.base = base; }
 
     // State as the hardware holds it.
     const ParallelPortConfig& config() const { return config_; }
-    uint16_t base() const { return config_.base; }
+    uint16_t base() const { return config_.base; }  // 0 while disabled
     uint8_t dataLatch() const { return data_; }
     uint8_t controlLatch() const { return control_; }
     uint8_t ecr() const { return ecr_; }

@@ -4,6 +4,8 @@
 #ifndef SIM_WIRE_PORT_FEATURES_H
 #define SIM_WIRE_PORT_FEATURES_H
 
+#include <cstdint>
+
 namespace sim {
 
 class PortFeatureSwitch {
@@ -16,6 +18,10 @@ public:
     // The chipset's own EPP layout: base+3 is a chipset register whose low
     // bits select the cycle, and base+6 carries the address cycle.
     virtual void setAlternateEppLayout(bool enabled) = 0;
+    // Where the port's registers are decoded from now on (a board whose
+    // configuration register selects the port's address moves it); 0: the
+    // port is disabled and answers nowhere.
+    virtual void setPortAddress(uint16_t base) = 0;
 };
 
 }  // namespace sim

@@ -16,10 +16,12 @@ namespace chiptest {
 
 struct FakeFeatures : sim::PortFeatureSwitch {
     bool epp = false, bidirectional = false, alternate = false;
-    int eppCalls = 0, bidirCalls = 0, alternateCalls = 0;
+    uint16_t address = 0;
+    int eppCalls = 0, bidirCalls = 0, alternateCalls = 0, addressCalls = 0;
     void setChipEpp(bool on) override { epp = on; ++eppCalls; }
     void setChipBidirectional(bool on) override { bidirectional = on; ++bidirCalls; }
     void setAlternateEppLayout(bool on) override { alternate = on; ++alternateCalls; }
+    void setPortAddress(uint16_t base) override { address = base; ++addressCalls; }
 };
 
 // Registers base+0..+7 that read back as written (+7 powers on at 0xF9).
