@@ -178,6 +178,21 @@ std::vector<Scenario> scenarios()
         };
         all.push_back(s);
     }
+    // Model names one character away from a family the driver treats apart.
+    const std::tuple<const char*, const char*, const char*> models[] = {
+        {"iota_sibling", "iota", "Iota Memories 43 100MB"},
+        {"iota_lower_case", "iota", "iota Memories 42 100MB"},
+        {"conner_sibling", "conner", "Conner PeripX 20MB Disk"},
+        {"syquest_sibling", "syquest", "SyQuesT 270MB"},
+    };
+    for (const auto& m : models) {
+        Scenario s;
+        s.name = std::string("model_") + std::get<0>(m);
+        s.drive = std::get<1>(m);
+        std::string model = std::get<2>(m);
+        s.configure = [model](sim::DriveConfig& d) { d.model = model; };
+        all.push_back(s);
+    }
     for (const char* host : {"epp", "plain", "smc", "natsemi", "ps2"}) {
         Scenario s;
         s.name = std::string("no_adapter_") + host;
