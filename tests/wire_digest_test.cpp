@@ -45,6 +45,7 @@ struct Scenario {
     uint16_t port = 0x378;
     bool adapter = true;
     std::string arguments;
+    sim::ChipFault chipFault = sim::ChipFault::None;
     std::function<void(sim::DriveConfig&)> configure;  // the drive, before it is built
     std::function<void(sim::SimulatedPc&)> fault;      // after the disk is found
 };
@@ -59,6 +60,30 @@ std::vector<Scenario> scenarios()
         s.name = std::string("host_") + kind.name;
         s.host = kind.name;
         all.push_back(s);
+    }
+    // Chips that answer but do not switch, or answer one read wrongly.
+    for (const sim::HostKindInfo& kind : sim::hostKinds()) {
+        if (!kind.buildChip) continue;
+        for (sim::ChipFault fault : {sim::ChipFault::SwitchIgnored, sim::ChipFault::WrongAnswer}) {
+            Scenario s;
+            s.name = std::string("chip_") + kind.name +
+                     (fault == sim::ChipFault::SwitchIgnored ? "_switch_ignored" : "_wrong_answer");
+            s.host = kind.name;
+            s.chipFault = fault;
+            all.push_back(s);
+        }
+    }
+    // A bus reset between requests: the drive is reset and programmed again,
+    // with and without a standby time to set.
+    for (const char* arguments : {"", "/a2"}) {
+        for (const char* drive : {"fixed", "iota", "chs"}) {
+            Scenario s;
+            s.name = std::string("bus_reset_") + drive + (*arguments ? "_standby" : "");
+            s.drive = drive;
+            s.arguments = arguments;
+            s.fault = [](sim::SimulatedPc& pc) { pc.host().resetBus(0); };
+            all.push_back(s);
+        }
     }
     for (const sim::DrivePresetInfo& preset : sim::drivePresetInfos()) {
         for (const char* host : {"epp", "plain"}) {
@@ -263,6 +288,7 @@ std::vector<sim::IoAccess> run(const Scenario& s)
     if (!s.arguments.empty()) config.arguments = s.arguments;
     if (s.drive == "fixed") config.imageBytes = 8ull << 20;
     config.configureDrive = s.configure;
+    config.chipFault = s.chipFault;
     sim::SimulatedPc pc(config);
     pc.bus().startRecording();
     const sim::BootReport& boot = pc.boot();
