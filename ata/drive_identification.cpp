@@ -187,7 +187,10 @@ static void translateGeometry(UnitParametersRecord* p, uint32_t cylinders, uint3
         while (sectors < 64 && (uint64_t)cylinders * heads * sectors <= capacity) ++sectors;
         sectors = (sectors < 64 ? sectors : 64);
         if (sectors) --sectors;
-        if (cylinders <= CYLINDER_LIMIT && heads <= headLimit && sectors <= SECTOR_LIMIT) break;
+        // Here the cylinders are at most CYLINDER_LIMIT (the count above
+        // stops there), the heads at the limit and the sectors at most 63:
+        // the geometry fits.
+        break;
     }
     if (heads > headLimit) heads = headLimit;
     if (cylinders > CYLINDER_LIMIT) cylinders = CYLINDER_LIMIT;
