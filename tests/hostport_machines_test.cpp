@@ -410,6 +410,27 @@ INSTANTIATE_TEST_SUITE_P(
                       At22Case{At22::Nothing, true, false}),
     At22Name);
 
+// A register at 0x22 that flips between 0xFF and 0x7F from read to read,
+// over a steady 0x00 at 0x23: word and byte reads differ, but a byte of 0xFF
+// in the word read is a line nobody drives, not an index/data chipset.
+struct Flipping22 : sim::IoDevice {
+    std::string name() const override { return "flipping register at 0x22"; }
+    bool decodes(uint16_t port) const override { return port == 0x22 || port == 0x23; }
+    uint8_t read8(uint16_t port) override { return port == 0x23 ? 0x00 : (flips++ % 2 ? 0x7F : 0xFF); }
+    void write8(uint16_t, uint8_t) override { ++writes; }
+    unsigned flips = 0, writes = 0;
+};
+
+TEST(LaptopIdentity, AFloatingByteIsNoChipsetAt22)
+{
+    AdapterRig rig;
+    rig.addChip<sim::Pic>(&rig.bus, false, false);
+    auto& flipping = rig.addChip<Flipping22>();
+    rig.start();
+    EXPECT_FALSE(UnidentifiedChipsetAt22());
+    EXPECT_EQ(flipping.writes, 0u);
+}
+
 // The enhanced-mode switch on a board whose 0x22/0x23 are not the laptop
 // chipset: false, and not a single write to the laptop chipset's ports.
 TEST(LaptopIdentity, ExtendedSwitchWritesNothingWithoutTheChipset)
