@@ -162,6 +162,35 @@ TEST(LaptopChipset, ConfiguredEppPairSwitchesItsPort)
     EXPECT_FALSE(m.rig.port.eppActive());
 }
 
+// A power register that unlocks but never locks again is not the chipset's
+// (or is one the driver could not leave as it found it): the configuration
+// is not opened, and nothing past the power register is written.
+struct NeverRelocks : sim::LaptopChipset {
+    using sim::LaptopChipset::LaptopChipset;
+    void write16(uint16_t port, uint16_t value) override
+    {
+        if (port == kPmrPort) value = static_cast<uint16_t>(value & ~kPmrRelock);
+        sim::LaptopChipset::write16(port, value);
+    }
+};
+
+TEST(LaptopChipset, PowerRegisterThatStaysUnlockedIsNotOpened)
+{
+    AdapterRig rig;
+    rig.addChip<sim::Pic>(&rig.bus, false, false);
+    rig.addChip<NeverRelocks>(rig.port, 0x378);
+    rig.start();
+    PortBase = 0x378;
+    rig.bus.startRecording();
+    EXPECT_FALSE(LaptopOpen());
+    EXPECT_EQ(MachineSwitchState.LaptopOpenWorked, 0);
+    for (const auto& a : rig.bus.recorded()) {
+        bool beyond = a.port == 0x705 || (a.port >= 0x24 && a.port <= 0x25) || a.port == 0xAE ||
+                      a.port == 0xAF || a.port == 0xFB;
+        EXPECT_FALSE(a.write && beyond) << sim::formatAccess(a);
+    }
+}
+
 // ---- Chips that answer but do not switch --------------------------------
 
 class HalfWorkingChips : public ::testing::TestWithParam<Chip> {};
