@@ -382,6 +382,18 @@ TEST_F(LinkWithAdapter, ProbeFindsTheAdapterAndReportsItsModes)
     ExpectNoViolations();
 }
 
+// Port 0 asks for every standard port in turn: the record then says where
+// the adapter answered.
+TEST_F(LinkWithAdapter, ProbeOfEveryPortReportsWhereTheAdapterAnswered)
+{
+    Build(ForRead(RM_NIBBLE_SLOW), sim::ParallelPortKind::Ps2);
+    uint32_t record[4] = {0, 0, 0xFFFFFFFFu, 0};
+    ASSERT_EQ(LinkProbeAdapter(record), LINK_OK);
+    EXPECT_EQ(record[0], kBase);
+    EXPECT_EQ(record[1], 0u);
+    ExpectNoViolations();
+}
+
 TEST_F(LinkWithAdapter, ProbeWithoutAdapterLeavesTheRecord)
 {
     Build(ForRead(RM_NIBBLE_SLOW));
