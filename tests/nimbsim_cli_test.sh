@@ -87,14 +87,22 @@ check "trace" 0 "$tool" --trace "$work/trace.txt" --quiet info
 check "trace has port accesses" 0 grep -q "0x0378" "$work/trace.txt"
 
 # Every drive preset boots from the command line and is described in --help.
-check "help" 2 "$tool" --help
-for drive in fixed iota conner syquest removable chs; do
-    expect_in "help describes $drive" "$work/err" "^      $drive  "
+# Asked for, the usage text goes to standard output with status 0; a usage
+# error shows it on standard error with status 2.
+check "help" 0 "$tool" --help
+for drive in fixed iota conner syquest removable chs oldchs; do
+    expect_in "help describes $drive" "$work/out" "^      $drive  "
 done
-for drive in fixed iota conner syquest removable chs; do
+check "help after other options" 0 "$tool" --host plain --help
+expect_in "help names the commands" "$work/out" "^commands:"
+check "no command" 2 "$tool" --host plain
+expect_in "usage error shows the usage" "$work/err" "^usage: nimbsim"
+for drive in fixed iota conner syquest removable oldchs chs; do
     check "drive $drive boots" 0 "$tool" --drive "$drive" --quiet info
 done
 expect_in "chs drive model" "$work/out" "NIMB SimDisk CHS"
+check "oldchs drive" 0 "$tool" --drive oldchs --quiet info
+expect_in "oldchs drive serves its own geometry" "$work/out" "1224 cylinders, 15 heads, 17 sectors"
 check "removable drive" 0 "$tool" --drive removable --quiet info
 expect_in "removable drive says so" "$work/out" "removable *yes"
 

@@ -136,7 +136,10 @@ Options parseOptions(int argc, char** argv)
         else if (arg == "--data") options.scsiData = value(i, arg);
         else if (arg == "--requests") options.soakRequests = parseNumber(value(i, arg));
         else if (arg == "--seed") options.soakSeed = parseNumber(value(i, arg));
-        else if (arg == "--help" || arg == "-h") throw UsageError("");
+        else if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return options;
+        }
         else if (arg.size() > 1 && arg[0] == '-' && arg != "-") throw UsageError("unknown option '" + arg + "'");
         else if (options.command.empty()) options.command = arg;
         else options.arguments.push_back(arg);

@@ -22,6 +22,7 @@ struct Options {
     bool sizeGiven = false;
     bool json = false;
     bool quiet = false;
+    bool help = false;  // --help: the usage text on standard output, nothing run
     std::string command;
     std::vector<std::string> arguments;  // the command's own arguments
     std::optional<uint32_t> scsiIn;      // scsi --in N

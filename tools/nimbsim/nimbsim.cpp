@@ -54,6 +54,10 @@ int main(int argc, char** argv)
     using namespace nimbsim;
     try {
         Options options = parseOptions(argc, argv);
+        if (options.help) {
+            std::cout << usageText();
+            return kExitOk;
+        }
         options.pc.driver = seam::nimbDriver();
         return run(options);
     } catch (const UsageError& e) {
