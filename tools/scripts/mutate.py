@@ -55,7 +55,7 @@ DECL_START = re.compile(
 
 
 class Mutant:
-    def __init__(self, path, lineno, op, occurrence, original, mutated):
+    def __init__(self, path, lineno, op, occurrence, original, mutated, twin=0):
         self.path = path
         self.lineno = lineno
         self.op = op
@@ -63,7 +63,8 @@ class Mutant:
         self.original = original
         self.mutated = mutated
         digest = hashlib.sha1(original.strip().encode()).hexdigest()[:10]
-        self.ident = f"{path}:{op}:{digest}:{occurrence}"
+        # twin: how many lines above in the same file read the same.
+        self.ident = f"{path}:{op}:{digest}:{occurrence}" + (f":{twin}" if twin else "")
 
     def describe(self):
         return f"{self.path}:{self.lineno} [{self.op}] {self.original.strip()}  =>  {self.mutated.strip()}"
@@ -118,9 +119,12 @@ def sites_in_file(root, path):
     raw_lines = text.split("\n")
     code_lines = strip_comments_and_strings(text).split("\n")
     mutants = []
+    seen = {}
     for index, (raw, code) in enumerate(zip(raw_lines, code_lines)):
         lineno = index + 1
         stripped = code.strip()
+        twin = seen.get(raw.strip(), 0)
+        seen[raw.strip()] = twin + 1
         if not stripped or stripped.startswith("#include") or "static_assert" in code:
             continue
         if stripped.startswith("#") and not stripped.startswith("#define"):
@@ -128,7 +132,7 @@ def sites_in_file(root, path):
 
         def add(op, occurrence, start, end, replacement):
             mutated = raw[:start] + replacement + raw[end:]
-            mutants.append(Mutant(path, lineno, op, occurrence, raw, mutated))
+            mutants.append(Mutant(path, lineno, op, occurrence, raw, mutated, twin))
 
         for k, m in enumerate(CMP_RE.finditer(code)):
             add("cmp", k, m.start(1), m.end(1), CMP_SWAP[m.group(1)])
@@ -137,8 +141,10 @@ def sites_in_file(root, path):
             value = int(literal, 0)
             if stripped.startswith("#define") and k == 0 and re.match(r"#define\s+\w+\(", stripped):
                 continue
-            # The direction is fixed by the site, so a run repeats itself.
-            delta = -1 if value > 0 and (lineno + k) % 2 else 1
+            # The direction is fixed by the line's text, so that a run repeats
+            # itself and lines moving elsewhere in the file do not change it.
+            parity = hashlib.sha1(f"{raw.strip()}:{k}".encode()).digest()[0] & 1
+            delta = -1 if value > 0 and parity else 1
             new = value + delta
             text_new = hex(new).upper().replace("0X", "0x") if literal.lower().startswith("0x") else str(new)
             add("const", k, m.start(1), m.end(2), text_new + suffix)
@@ -160,7 +166,7 @@ def sites_in_file(root, path):
             and "}" not in code
         ):
             indent = raw[: len(raw) - len(raw.lstrip())]
-            mutants.append(Mutant(path, lineno, "drop", 0, raw, indent + ";"))
+            mutants.append(Mutant(path, lineno, "drop", 0, raw, indent + ";", twin))
     return mutants
 
 
