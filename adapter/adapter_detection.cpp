@@ -286,8 +286,8 @@ bool InitAdapter(uint16_t port)
         SetLinkModes(readMode, writeMode);
         ChipsetPortEnhanced(CHIPSET_GATE_NORMAL);
     } else {
+        // AcceptPair has left the link in this pair already.
         LinkState.HostPortKind = HOST_PORT_PLAIN;
-        SetLinkModes(readMode, writeMode);
     }
     DriverParameters.ReadMode = readMode;
     DriverParameters.WriteMode = writeMode;
