@@ -73,6 +73,33 @@ std::vector<Scenario> scenarios()
             all.push_back(s);
         }
     }
+    // A bus reset while a read waits for the drive: the port driver ends the
+    // read, and the drive, still busy with it, is reset and programmed again.
+    for (const char* drive : {"fixed", "removable"}) {
+        for (const char* arguments : {"", "/a2"}) {
+            Scenario s;
+            s.name = std::string("reset_during_read_") + drive + (*arguments ? "_standby" : "");
+            s.drive = drive;
+            s.arguments = arguments;
+            s.fault = [](sim::SimulatedPc& pc) {
+                static std::vector<uint8_t> buffer(32 * 512);
+                SCSI_REQUEST_BLOCK* srb = pc.host().makeSrb(SRB_FUNCTION_EXECUTE_SCSI);
+                srb->CdbLength = 10;
+                srb->Cdb[0] = 0x28;
+                srb->Cdb[4] = 0x10;
+                srb->Cdb[8] = 32;
+                srb->SrbFlags = SRB_FLAGS_DATA_IN | SRB_FLAGS_DISABLE_AUTOSENSE;
+                srb->DataBuffer = buffer.data();
+                srb->DataTransferLength = uint32_t(buffer.size());
+                srb->TimeOutValue = 10;
+                pc.host().start(srb);
+                pc.host().pumpOnce();
+                pc.host().resetBus(0);
+                pc.host().run(sim::kSecond);
+            };
+            all.push_back(s);
+        }
+    }
     // A bus reset between requests: the drive is reset and programmed again,
     // with and without a standby time to set.
     for (const char* arguments : {"", "/a2"}) {
@@ -152,6 +179,20 @@ std::vector<Scenario> scenarios()
             s.name = std::string("fault_") + f.first + "_" + host;
             s.host = host;
             if (std::string(host) == "plain") s.arguments = "/di";
+            s.fault = f.second;
+            all.push_back(s);
+        }
+    }
+    // Recoveries that reset the drive and program it again, standby time
+    // included.
+    for (const auto& f : faults) {
+        std::string name = f.first;
+        if (name != "stuck_mid_transfer" && name != "aborted_once" && name != "device_fault") continue;
+        for (const char* drive : {"fixed", "removable"}) {
+            Scenario s;
+            s.name = "fault_" + name + "_standby_" + drive;
+            s.drive = drive;
+            s.arguments = "/a2";
             s.fault = f.second;
             all.push_back(s);
         }
