@@ -75,6 +75,8 @@ TEST(Arguments, Keywords)
     EXPECT_EQ(keyword("\t size =\t64 ;", "size"), 64u);
     EXPECT_EQ(keyword("irq=;irq=9", "irq"), 9u);
     EXPECT_EQ(keyword("portx=5;port=7", "port"), 7u);
+    EXPECT_EQ(keyword("sort=5;port=7", "port"), 7u);  // every letter of the keyword counts
+    EXPECT_EQ(keyword("bize=9", "size"), 0u);
     EXPECT_EQ(keyword("size=4294967297", "size"), 1u);  // 32-bit accumulation
     for (const char* bad : {"port=0x378/dt", "port=5x;port=6", "port=0x", "port", "port=", "irq=5", "po", "",
                             "port=0x1g"})
