@@ -173,6 +173,15 @@ TEST_P(PresetAnswers, CapacityAndModePagesDescribeThePresentedGeometry)
     EXPECT_EQ(answer(8), (std::vector<uint8_t>{uint8_t(g.blocks >> 24), uint8_t(g.blocks >> 16),
                                                 uint8_t(g.blocks >> 8), uint8_t(g.blocks), 0, 0, 2, 0}));
 
+    // The format page first: pages 0x00 and 0x01 share its buffer, and it
+    // must be built for itself, not left over from them.
+    std::vector<uint8_t> format = modeAnswer(0x23);
+    format[12] = 0x03, format[13] = 0x16, format[14] = 0x03;
+    format[22] = uint8_t(g.sectors >> 8), format[23] = uint8_t(g.sectors);
+    format[24] = 0x02;
+    ASSERT_EQ(run({0x1A, 0, 0x03, 0, 36, 0}, 36), SRB_STATUS_SUCCESS);
+    EXPECT_EQ(answer(36), format);
+
     std::vector<uint8_t> header = modeAnswer(0x0B);
     header.resize(12);
     ASSERT_EQ(run({0x1A, 0, 0x01, 0, 12, 0}, 12), SRB_STATUS_SUCCESS);
@@ -180,13 +189,6 @@ TEST_P(PresetAnswers, CapacityAndModePagesDescribeThePresentedGeometry)
     header[0] = 0x23;
     ASSERT_EQ(run({0x1A, 0, 0x00, 0, 12, 0}, 12), SRB_STATUS_SUCCESS);
     EXPECT_EQ(answer(12), header);
-
-    std::vector<uint8_t> format = modeAnswer(0x23);
-    format[12] = 0x03, format[13] = 0x16, format[14] = 0x03;
-    format[22] = uint8_t(g.sectors >> 8), format[23] = uint8_t(g.sectors);
-    format[24] = 0x02;
-    ASSERT_EQ(run({0x1A, 0, 0x03, 0, 36, 0}, 36), SRB_STATUS_SUCCESS);
-    EXPECT_EQ(answer(36), format);
 
     std::vector<uint8_t> rigid = modeAnswer(0x23);
     rigid[12] = 0x04, rigid[13] = 0x16;
