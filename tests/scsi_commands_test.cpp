@@ -333,6 +333,26 @@ TEST_F(ScsiOnPc, DataAndTheRegistersTheDriveGets)
     EXPECT_EQ(driveCommands(), before);
 }
 
+// A CDB shorter than its command's group (6 bytes for group 0, 10 for
+// group 1) is refused before the drive sees anything.
+TEST_F(ScsiOnPc, ShortCdbsAreRefused)
+{
+    const std::pair<uint8_t, size_t> commands[] = {
+        {0x00, 6}, {0x01, 6}, {0x08, 6}, {0x0A, 6}, {0x12, 6}, {0x1A, 6}, {0x1B, 6}, {0x1E, 6},
+        {0x25, 10}, {0x28, 10}, {0x2A, 10}, {0x2B, 10}, {0x2F, 10}};
+    std::vector<uint8_t> data(512);
+    for (const auto& c : commands) {
+        std::vector<uint8_t> cdb(c.second - 1, 0);
+        cdb[0] = c.first;
+        if (c.first == 0x08 || c.first == 0x0A) cdb[4] = 1;
+        size_t before = driveCommands();
+        sim::ExecuteResult r = pc_->host().execute(0, 0, cdb, DataDirection::In, data.data(), 512);
+        EXPECT_TRUE(r.completed) << std::hex << int(c.first);
+        EXPECT_NE(r.srbStatus, SRB_STATUS_SUCCESS) << std::hex << int(c.first);
+        EXPECT_EQ(driveCommands(), before) << std::hex << int(c.first);
+    }
+}
+
 // SEEK(10) as the drive gets it. A unit addressed by LBA is sought by its
 // block address, so every block of the default 64 MiB disk is a place to
 // seek to, those whose bits 8-23 are no cylinder of the drive included,
