@@ -126,7 +126,8 @@ std::vector<Scenario> scenarios()
         {"single_sector", "/dm"},   {"no_epp_host", "/dei"},        {"no_epp32", "/ded"},
         {"epp32", "/fed"},          {"fast_bus", "/fb"},            {"read5_write1", "/r5 /w1"},
         {"read4_write2", "/r4 /w2"}, {"read9_write1", "/r9 /w1"},   {"read1_write1", "/r1 /w1"},
-        {"read2_write2", "/r2 /w2"}, {"small_transfers", "size=8"}, {"port_278", "port=0x278"}};
+        {"read2_write2", "/r2 /w2"}, {"small_transfers", "size=8"}, {"port_278", "port=0x278"},
+        {"epp8_read_epp32_write", "/r10 /w4"}, {"epp32_read_epp8_write", "/r11 /w3"}};
     for (const auto& a : argumentCases) {
         for (const char* host : {"epp", "plain", "ps2"}) {
             Scenario s;
