@@ -198,7 +198,8 @@ std::vector<Scenario> scenarios()
             all.push_back(s);
         }
     }
-    // Removable media: taken out, changed by the operator, write protected.
+    // Removable media: taken out, changed by the operator, a change the
+    // drive never clears.
     const std::pair<const char*, std::function<void(Pc&)>> media[] = {
         {"removed", [](Pc& pc) { pc.drive().removeMedium(); }},
         {"eject_button", [](Pc& pc) { pc.drive().pressEjectButton(); }},
