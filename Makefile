@@ -1,11 +1,14 @@
 # Thin wrapper around CMake: `make demo` boots the driver on the default
 # simulated PC, `make test` builds and runs every test, `make sys` builds
-# and checks the Windows driver image $(SYS_BUILD)/nimb.sys.
+# and checks the Windows driver image $(SYS_BUILD)/nimb.sys, and `make image`
+# builds the 32-bit nimbsim that runs that image and tests it against the
+# built-in driver.
 BUILD ?= build
 SYS_BUILD ?= build-sys
+IMAGE_BUILD ?= build-m32
 JOBS ?= $(shell nproc)
 
-.PHONY: all configure build demo test sys clean
+.PHONY: all configure build demo test sys image clean
 
 all: build
 
@@ -25,5 +28,8 @@ test: build
 sys:
 	@JOBS=$(JOBS) ./tools/scripts/build_sys.sh $(SYS_BUILD)
 
+image: sys
+	@SYS_IMAGE=$(abspath $(SYS_BUILD))/nimb.sys JOBS=$(JOBS) ./tools/scripts/build_image_host.sh $(IMAGE_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(SYS_BUILD)
+	rm -rf $(BUILD) $(SYS_BUILD) $(IMAGE_BUILD)

@@ -11,7 +11,9 @@ set(NIMB_BUS_SOURCES
 set(NIMB_PLATFORM_SOURCES
   ${NIMB_ROOT}/sim/bus/platform_port_io.cpp
   ${NIMB_ROOT}/sim/host/scsi_port_host.cpp
-  ${NIMB_ROOT}/sim/host/platform_scsiport.cpp)
+  ${NIMB_ROOT}/sim/host/platform_scsiport.cpp
+  ${NIMB_ROOT}/sim/host/platform_physical_address.cpp
+  ${NIMB_ROOT}/sim/host/driver_call_i386.cpp)
 
 # The device models, each on its side of the wire.
 set(NIMB_WIRE_SOURCES
@@ -55,4 +57,15 @@ set(NIMB_BENCH_SOURCES
 
 # Where the stand-in names the driver: the driver image a machine loads.
 set(NIMB_SEAM_SOURCES
-  ${NIMB_ROOT}/seam/nimb_driver.cpp)
+  ${NIMB_ROOT}/seam/nimb_driver.cpp
+  ${NIMB_ROOT}/seam/nimb_image_driver.cpp)
+
+# The driver image's loader (32-bit x86 builds only).
+set(NIMB_IMAGEHOST_LOADER_SOURCES
+  ${NIMB_ROOT}/imagehost/image_loader_i386.cpp
+  ${NIMB_ROOT}/imagehost/import_thunks_i386.cpp
+  ${NIMB_ROOT}/imagehost/port_trap_i386.cpp)
+
+# The driver image file's reader (every build: it is plain byte arithmetic).
+set(NIMB_IMAGEHOST_PE_SOURCES
+  ${NIMB_ROOT}/imagehost/pe_image.cpp)

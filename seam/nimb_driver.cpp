@@ -10,9 +10,9 @@ sim::DriverImage nimbDriver()
     sim::DriverImage image;
     image.entry = &DriverEntry;
     image.reset = &DriverImageReset;
+    image.hostPortKind = [] { return unsigned(LinkState.HostPortKind); };
     return image;
 }
 
-unsigned nimbDriverPortKind() { return LinkState.HostPortKind; }
 
 }  // namespace seam

@@ -12,12 +12,6 @@ namespace seam {
 // DriverEntry, and the reset of the driver's records between boots.
 sim::DriverImage nimbDriver();
 
-// The kind of host port the driver settled on (0 plain, 1 and 3 enhanced,
-// 2 gated by the 0x100/0x101 chipset), read from its link state as a
-// debugger would. Kinds 1 and 3 differ only in this record: nothing on the
-// wire tells them apart.
-unsigned nimbDriverPortKind();
-
 }  // namespace seam
 
 #endif  // SEAM_NIMB_DRIVER_H

@@ -38,13 +38,6 @@ ULONG NTAPI ScsiPortInitialize(PVOID argument1, PVOID argument2, PHW_INITIALIZAT
     return platformHost()->initialize(argument1, argument2, data, context);
 }
 
-SCSI_PHYSICAL_ADDRESS NTAPI ScsiPortConvertUlongToPhysicalAddress(ULONG address)
-{
-    SCSI_PHYSICAL_ADDRESS result;
-    result.QuadPart = address;
-    return result;
-}
-
 PVOID NTAPI ScsiPortGetDeviceBase(PVOID extension, INTERFACE_TYPE busType, ULONG busNumber,
                                   SCSI_PHYSICAL_ADDRESS address, ULONG length, BOOLEAN inIoSpace)
 {

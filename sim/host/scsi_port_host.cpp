@@ -6,6 +6,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "sim/host/driver_call.h"
+
 namespace sim {
 
 namespace {
@@ -83,7 +85,8 @@ ScsiPortHost::~ScsiPortHost()
 uint32_t ScsiPortHost::boot(ULONG(NTAPI* entry)(PVOID, PVOID))
 {
     if (gHost != this) bindPlatformHost(this);
-    return entry(&driverObject_, &registryPath_);
+    return callDriver("DriverEntry", entry, static_cast<PVOID>(&driverObject_),
+                      static_cast<PVOID>(&registryPath_));
 }
 
 // ---------------------------------------------------------------------------
@@ -275,8 +278,9 @@ void ScsiPortHost::findAdapters(size_t index, PVOID context)
         BOOLEAN again = FALSE;
         ULONG result = SP_RETURN_NOT_FOUND;
         if (enterEntry("HwFindAdapter")) {
-            result = hw.HwFindAdapter(rec.deviceExtension.get(), context, nullptr,
-                                      rec.argumentBuffer.get(), &rec.config, &again);
+            result = callDriver("HwFindAdapter", hw.HwFindAdapter, rec.deviceExtension.get(),
+                                context, nullptr, rec.argumentBuffer.get(), &rec.config,
+                                &again);
             leaveEntry();
         }
         Registration& reg = registrations_[index];
@@ -292,7 +296,8 @@ void ScsiPortHost::findAdapters(size_t index, PVOID context)
             adapters_.push_back(&rec);
             ++reg.adaptersFound;
             if (enterEntry("HwInitialize")) {
-                rec.initializeResult = hw.HwInitialize(rec.deviceExtension.get());
+                rec.initializeResult =
+                    callDriver("HwInitialize", hw.HwInitialize, rec.deviceExtension.get());
                 leaveEntry();
             }
             HostEvent init{HostEventKind::Initialize};
@@ -541,7 +546,7 @@ bool ScsiPortHost::drainRoutines(AdapterRecord& rec)
         e.routine = reinterpret_cast<void*>(routine);
         note(e);
         if (!enterEntry("requested routine")) break;
-        routine(rec.deviceExtension.get());
+        callDriver("requested routine", routine, rec.deviceExtension.get());
         leaveEntry();
         ran = true;
     }
@@ -558,7 +563,7 @@ bool ScsiPortHost::fireTimer(AdapterRecord& rec)
     e.routine = reinterpret_cast<void*>(routine);
     note(e);
     if (enterEntry("timer routine")) {
-        routine(rec.deviceExtension.get());
+        callDriver("timer routine", routine, rec.deviceExtension.get());
         leaveEntry();
     }
     drainRoutines(rec);
@@ -583,7 +588,8 @@ bool ScsiPortHost::deliverInterrupt()
         if (latched ? !irqLatched_ : !line) continue;
         if (latched) latchedTaken = true;
         if (!enterEntry("HwInterrupt")) break;
-        BOOLEAN claimed = rec->hw.HwInterrupt(rec->deviceExtension.get());
+        BOOLEAN claimed =
+            callDriver("HwInterrupt", rec->hw.HwInterrupt, rec->deviceExtension.get());
         leaveEntry();
         called = true;
         HostEvent e{HostEventKind::Interrupt};
@@ -616,7 +622,8 @@ bool ScsiPortHost::handOver(AdapterRecord& rec)
     e.value = srb->Function;
     note(e);
     if (enterEntry("HwStartIo")) {
-        BOOLEAN accepted = rec.hw.HwStartIo(rec.deviceExtension.get(), srb);
+        BOOLEAN accepted =
+            callDriver("HwStartIo", rec.hw.HwStartIo, rec.deviceExtension.get(), srb);
         leaveEntry();
         if (!accepted) violation("HwStartIo returned FALSE for SRB " + pointerText(srb));
     }
@@ -786,7 +793,7 @@ bool ScsiPortHost::resetBus(uint8_t pathId, size_t adapter)
     note(e);
     BOOLEAN result = FALSE;
     if (enterEntry("HwResetBus")) {
-        result = rec.hw.HwResetBus(rec.deviceExtension.get(), pathId);
+        result = callDriver("HwResetBus", rec.hw.HwResetBus, rec.deviceExtension.get(), pathId);
         leaveEntry();
     }
     drainRoutines(rec);

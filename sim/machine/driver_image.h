@@ -5,6 +5,8 @@
 #ifndef SIM_MACHINE_DRIVER_IMAGE_H
 #define SIM_MACHINE_DRIVER_IMAGE_H
 
+#include <functional>
+
 #include "platform/scsiport.h"
 
 namespace sim {
@@ -15,7 +17,13 @@ struct DriverImage {
     ULONG(NTAPI* entry)(PVOID driverObject, PVOID registryPath) = nullptr;
     // Puts the image's records back as a fresh load leaves them; called
     // before each boot, since one process boots many machines.
-    void (*reset)() = nullptr;
+    std::function<void()> reset;
+    // The kind of host port the driver settled on (0 plain, 1 and 3
+    // enhanced, 2 gated by the 0x100/0x101 chipset), read from the driver's
+    // link state as a debugger would: kinds 1 and 3 differ only there, and
+    // nothing on the wire tells them apart. Absent when the driver's records
+    // cannot be read.
+    std::function<unsigned()> hostPortKind;
 
     bool loaded() const { return entry != nullptr; }
 };

@@ -59,6 +59,10 @@ std::string usageText()
            "  --args STRING             the driver's argument string, as the registry gives it\n"
            "  --no-adapter              nothing on the parallel port cable\n"
            "  --trace FILE              record every port access with virtual time\n"
+           "  --driver FILE             boot this driver image (nimb.sys) instead of the\n"
+           "                            driver built into the tool (32-bit build only)\n"
+           "  --trap-io                 with --driver: trap every port instruction of the\n"
+           "                            image, not only those outside its port routines\n"
            "  --json                    info as one JSON object\n"
            "  --quiet                   print only results and errors\n"
            "\n"
@@ -130,6 +134,8 @@ Options parseOptions(int argc, char** argv)
         } else if (arg == "--args") options.pc.arguments = value(i, arg);
         else if (arg == "--no-adapter") options.pc.adapterPresent = false;
         else if (arg == "--trace") options.pc.tracePath = value(i, arg);
+        else if (arg == "--driver") options.driverPath = value(i, arg);
+        else if (arg == "--trap-io") options.trapPortIo = true;
         else if (arg == "--json") options.json = true;
         else if (arg == "--quiet") options.quiet = true;
         else if (arg == "--in") options.scsiIn = static_cast<uint32_t>(parseNumber(value(i, arg)));

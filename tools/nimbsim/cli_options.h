@@ -23,6 +23,8 @@ struct Options {
     bool json = false;
     bool quiet = false;
     bool help = false;  // --help: the usage text on standard output, nothing run
+    std::string driverPath;  // --driver FILE: a driver image instead of the built-in driver
+    bool trapPortIo = false;  // --trap-io
     std::string command;
     std::vector<std::string> arguments;  // the command's own arguments
     std::optional<uint32_t> scsiIn;      // scsi --in N

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "seam/nimb_driver.h"
+#include "seam/nimb_image_driver.h"
 #include "sim/host/disk_client.h"
 #include "sim/host/scsi_port_host.h"
 #include "sim/machine/simulated_pc.h"
@@ -58,7 +59,16 @@ int main(int argc, char** argv)
             std::cout << usageText();
             return kExitOk;
         }
-        options.pc.driver = seam::nimbDriver();
+        if (options.driverPath.empty()) {
+            options.pc.driver = seam::nimbDriver();
+        } else {
+            std::string error;
+            if (!seam::loadImageDriver(options.driverPath, options.trapPortIo, options.pc.driver,
+                                       error)) {
+                std::cerr << "nimbsim: " << error << "\n";
+                return kExitUsage;
+            }
+        }
         return run(options);
     } catch (const UsageError& e) {
         if (*e.what()) std::cerr << "nimbsim: " << e.what() << "\n\n";

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <sstream>
 
-#include "seam/nimb_driver.h"
 #include "sim/host/scsi_port_host.h"
 
 namespace nimbsim {
@@ -102,7 +101,11 @@ DiskFacts collectFacts(sim::SimulatedPc& pc, const sim::DiskInfo& info)
     DiskFacts f;
     f.port = pc.report().port;
     f.hostKind = pc.config().host;
-    f.driverPortKind = seam::nimbDriverPortKind();
+    const sim::DriverImage& driver = pc.config().driver;
+    if (driver.hostPortKind) {
+        f.driverPortKind = driver.hostPortKind();
+        f.driverPortKindKnown = true;
+    }
     uint8_t modes = pc.dataLatch();
     f.readMode = modes >> 4;
     f.writeMode = modes & 0x0F;
@@ -143,8 +146,11 @@ void printFacts(std::ostream& out, const DiskFacts& f)
     char text[200];
     std::snprintf(text, sizeof text, "port            0x%03X\n", f.port);
     out << text;
-    out << "host port       " << f.hostKind << " (driver port kind " << f.driverPortKind << ": "
-        << kPortKinds[f.driverPortKind < 4 ? f.driverPortKind : 0] << ")\n";
+    out << "host port       " << f.hostKind;
+    if (f.driverPortKindKnown)
+        out << " (driver port kind " << f.driverPortKind << ": "
+            << kPortKinds[f.driverPortKind < 4 ? f.driverPortKind : 0] << ")";
+    out << "\n";
     std::snprintf(text, sizeof text, "read mode       %u %s (%s)\n", f.readMode,
                   readModeName(f.readMode), f.readMode < 12 ? kReadModes[f.readMode].description : "?");
     out << text;

@@ -15,6 +15,7 @@ struct DiskFacts {
     uint16_t port = 0;
     std::string hostKind;
     unsigned driverPortKind = 0;
+    bool driverPortKindKnown = false;  // the driver's records could be read
     unsigned readMode = 0;
     unsigned writeMode = 0;
     std::string model;

@@ -3,14 +3,13 @@
 #include <chrono>
 #include <iostream>
 
-#include "seam/nimb_driver.h"
 #include "soak/fault_soak.h"
 
 namespace nimbsim {
 int runSoak(const Options& options)
 {
     sim::SoakOptions soak;
-    soak.driver = seam::nimbDriver();
+    soak.driver = options.pc.driver;
     soak.requests = options.soakRequests;
     soak.seed = options.soakSeed;
     if (!options.quiet) soak.log = &std::cerr;
