@@ -56,3 +56,8 @@ set(NIMB_BENCH_SOURCES
 # Where the stand-in names the driver: the driver image a machine loads.
 set(NIMB_SEAM_SOURCES
   ${NIMB_ROOT}/seam/nimb_driver.cpp)
+
+# The reader of the driver image file (PE32), plain byte arithmetic that
+# needs nothing else of the stand-in.
+set(NIMB_IMAGEHOST_PE_SOURCES
+  ${NIMB_ROOT}/imagehost/pe_image.cpp)
