@@ -66,6 +66,7 @@ set(NIMB_IMAGEHOST_LOADER_SOURCES
   ${NIMB_ROOT}/imagehost/import_thunks_i386.cpp
   ${NIMB_ROOT}/imagehost/port_trap_i386.cpp)
 
-# The driver image file's reader (every build: it is plain byte arithmetic).
+# The reader of the driver image file (PE32), plain byte arithmetic that
+# needs nothing else of the stand-in.
 set(NIMB_IMAGEHOST_PE_SOURCES
   ${NIMB_ROOT}/imagehost/pe_image.cpp)
