@@ -153,10 +153,14 @@ void report(const std::string& text)
 
 extern "C" void nimbThunkReturned(ThunkFrame* f)
 {
-    const char* name = gNames[f->index] ? gNames[f->index] : "unbound import";
-    const std::string who = std::string("call out to ") + name + ": ";
     uint32_t pops = nimbThunkPops[f->index];
     int32_t popped = static_cast<int32_t>(f->espAfter - f->espAtEntry) - 4;
+    const bool broken = popped != static_cast<int32_t>(pops) || f->ebx != f->ebxAfter ||
+                        f->esi != f->esiAfter || f->edi != f->ediAfter || f->ebp != f->ebpAfter ||
+                        ((f->flagsAtEntry | f->flagsAfter) & 0x400u);
+    if (!broken) return;  // the common case, kept cheap: every port access comes here
+    const char* name = gNames[f->index] ? gNames[f->index] : "unbound import";
+    const std::string who = std::string("call out to ") + name + ": ";
     if (popped != static_cast<int32_t>(pops))
         report(who + "popped " + std::to_string(popped) + " bytes of arguments, not " +
                std::to_string(pops) + " (calling convention)");

@@ -109,8 +109,12 @@ void report(const std::string& text)
 unsigned checkBoundaryFrame(const BoundaryFrame& frame, uint32_t popBytes, const char* routine)
 {
     unsigned breaks = 0;
-    const std::string who = std::string("call into ") + routine + ": ";
     int32_t popped = static_cast<int32_t>(frame.espAfter - frame.espBeforeCall);
+    if (popped == static_cast<int32_t>(popBytes) && frame.ebxAfter == kMarkerEbx &&
+        frame.esiAfter == kMarkerEsi && frame.ediAfter == kMarkerEdi &&
+        frame.ebpAfter == kMarkerEbp && !(frame.flagsAfter & 0x400u))
+        return 0;
+    const std::string who = std::string("call into ") + routine + ": ";
     if (popped != static_cast<int32_t>(popBytes)) {
         report(who + "popped " + std::to_string(popped) + " bytes of arguments, not " +
                std::to_string(popBytes) + " (calling convention)");
