@@ -30,5 +30,8 @@ cmake -S . -B "$BUILD" -DCMAKE_CXX_FLAGS=-m32 -DCMAKE_BUILD_TYPE=RelWithDebInfo 
     -DNIMB_SYS_IMAGE="$SYS_IMAGE" "${LAUNCHER[@]}" >/dev/null
 cmake --build "$BUILD" -j "${JOBS:-$(nproc)}"
 if [ "${NIMB_IMAGE_TESTS:-1}" != 0 ]; then
-    (cd "$BUILD" && ctest --output-on-failure -j "${JOBS:-$(nproc)}")
+    (cd "$BUILD" && ctest --output-on-failure -j "${JOBS:-$(nproc)}" -E image_differential)
+    # Run directly rather than through CTest, so that its figures are shown.
+    echo "== the image beside the built-in driver"
+    tests/image/differential_test.sh "$BUILD/nimbsim" "$SYS_IMAGE"
 fi
