@@ -3,8 +3,8 @@
 # includes show them:
 #   - the driver's directories include nothing of the stand-in, the seam,
 #     the tool or the tests (platform/ is the driver's own interface);
-#   - the stand-in (sim/, soak/, tools/) includes no driver header: only
-#     seam/ names the driver;
+#   - the stand-in (sim/, soak/, tools/, imagehost/) includes no driver
+#     header: only seam/ names the driver;
 #   - the device models (sim/wire, sim/ata, sim/chips and the bus itself)
 #     include only the bus and one another's headers: not the host, not the
 #     machine, not the platform interface.
@@ -32,8 +32,8 @@ refuse() {  # rule, pattern, directories...
 }
 
 driver_headers=$(echo $DRIVER_DIRS | sed 's/ /\/|/g')/
-refuse "the driver includes the stand-in" "sim/|soak/|tools/|seam/|tests/|fuzz/" $DRIVER_DIRS platform
-refuse "the stand-in includes a driver header" "$driver_headers" sim soak tools
+refuse "the driver includes the stand-in" "sim/|soak/|tools/|seam/|tests/|fuzz/|imagehost/" $DRIVER_DIRS platform
+refuse "the stand-in includes a driver header" "$driver_headers" sim soak tools imagehost
 refuse "a device model includes the host, the machine or the platform" \
     "sim/host/|sim/machine/|soak/|tools/|seam/|platform/|sim/bus/platform_" \
     sim/wire sim/ata sim/chips sim/bus/io_bus.h sim/bus/io_bus.cpp
