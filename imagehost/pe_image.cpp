@@ -258,6 +258,9 @@ bool readSections(const FileBytes& f, const Headers& h, PeImage& image, std::str
         // VirtualSize; whatever lies past the section's own pages belongs to
         // no section and is not copied.
         s.rawSize = static_cast<uint32_t>(std::min<uint64_t>(rawDataSize, extent));
+        // A section with nothing to copy gets no file offset: its
+        // PointerToRawData means nothing and need not lie in the file.
+        if (s.rawSize == 0) s.rawOffset = 0;
 
         for (const PeSection& other : image.sections) {
             uint64_t a0 = s.virtualAddress, a1 = a0 + extent;

@@ -256,6 +256,19 @@ TEST(ImageReader, RawDataIsCopiedNoFurtherThanTheSectionsPages)
     EXPECT_TRUE(std::equal(laid.begin() + 0x2000, laid.begin() + 0x2200, b.sections[1].raw.begin()));
 }
 
+TEST(ImageReader, ASectionWithoutRawDataHasNoFileOffset)
+{
+    // .bss has no raw data; whatever its PointerToRawData says, the image
+    // gives an offset that lies inside the file.
+    Bytes f = goodBuilder().build();
+    put32(f, pe_test::sectionHeader(2) + 20, 0xFFFFF000);
+    setChecksum(f);
+    PeImage image;
+    expectAccepted(f, image);
+    EXPECT_EQ(image.sections[2].rawSize, 0u);
+    EXPECT_EQ(image.sections[2].rawOffset, 0u);
+}
+
 TEST(ImageReader, RelocationAddsTheDeltaToTheFixupWordsAndNothingElse)
 {
     Bytes f = goodBuilder().build();
