@@ -4,9 +4,14 @@
 // the file and says what is wrong with it.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "fuzz/image_reader_harness.h"
 #include "imagehost/pe_image.h"
 #include "support/pe_builder.h"
 
@@ -629,6 +634,52 @@ TEST(ImageReaderRefuses, ASymbolNameOutsideTheStringTable)
     put32(f, record + 4, get32(f, layout.stringTable));
     setChecksum(f);
     expectRefused(f, {"COFF symbol 7", "outside the string table"});
+}
+
+// ---- the fuzz target's seeds ----
+
+// The seeds live beside the fuzz target: <tree>/fuzz/corpus/image_reader_fuzz/.
+std::vector<std::pair<std::string, Bytes>> seeds()
+{
+    std::string here = __FILE__;
+    std::string dir = here.substr(0, here.rfind("tests/")) + "fuzz/corpus/image_reader_fuzz/";
+    std::vector<std::pair<std::string, Bytes>> inputs;
+    DIR* d = opendir(dir.c_str());
+    if (!d) return inputs;
+    while (dirent* entry = readdir(d)) {
+        std::string name = entry->d_name;
+        if (name[0] == '.') continue;
+        std::ifstream file(dir + name, std::ios::binary);
+        inputs.emplace_back(name, Bytes(std::istreambuf_iterator<char>(file), {}));
+    }
+    closedir(d);
+    return inputs;
+}
+
+TEST(ImageReaderSeeds, EverySeedKeepsTheFuzzTargetsRules)
+{
+    auto inputs = seeds();
+    ASSERT_GE(inputs.size(), 5u);
+    for (const auto& [name, bytes] : inputs)
+        EXPECT_EQ(nimb_fuzz::CheckImageInput(bytes.data(), bytes.size()), "") << name;
+}
+
+// One seed is a driver image as the cross build makes it.
+TEST(ImageReaderSeeds, ABuiltDriverImageIsAccepted)
+{
+    for (const auto& [name, bytes] : seeds()) {
+        if (name != "nimb_sys") continue;
+        PeImage image;
+        expectAccepted(bytes, image);
+        EXPECT_EQ(image.imageBase, 0x10000u);
+        ASSERT_EQ(image.imports.size(), 13u);
+        for (const imagehost::PeImport& i : image.imports) EXPECT_EQ(i.name.rfind("ScsiPort", 0), 0u) << i.name;
+        EXPECT_FALSE(image.relocations.empty());
+        EXPECT_NE(image.symbolRva("_InPortByte"), 0u);
+        EXPECT_NE(image.symbolRva("_LinkState"), 0u);
+        return;
+    }
+    FAIL() << "no nimb_sys seed";
 }
 
 }  // namespace
