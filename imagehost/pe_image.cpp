@@ -504,6 +504,11 @@ bool parsePeImage(const uint8_t* file, size_t size, PeImage& image, std::string&
     return true;
 }
 
+// Each section gets rawSize bytes of the file, min(SizeOfRawData, VirtualSize
+// rounded up to the section alignment) as parsePeImage worked it out; the
+// rest of the image stays zero. The bounds are checked again here so that
+// an image description that did not come from parsePeImage cannot make it
+// read or write outside the buffers.
 std::vector<uint8_t> layOutImage(const PeImage& image, const uint8_t* file, size_t size)
 {
     std::vector<uint8_t> out(image.sizeOfImage, 0);
