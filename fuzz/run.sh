@@ -7,8 +7,9 @@
 #
 # Runs: argument_parser_fuzz on the parser alone, argument_parser_fuzz
 # booting the driver with each argument string (NIMB_FUZZ_BOOT=1),
-# request_path_fuzz with the driver in interrupt mode, and request_path_fuzz
-# with the driver in polling mode (NIMB_FUZZ_ARGUMENTS=/di).
+# request_path_fuzz with the driver in interrupt mode, request_path_fuzz
+# with the driver in polling mode (NIMB_FUZZ_ARGUMENTS=/di), and
+# image_reader_fuzz on the reader of the driver image file.
 # Inputs found on the way go to $FUZZ_BUILD/corpus/<run>/ (the seeds in the
 # tree are only read); a crashing input is written to
 # $FUZZ_BUILD/artifacts/ and the script ends with status 1. Replay one with
@@ -83,7 +84,7 @@ run() {
         grep -E '^#[0-9]+.*DONE|^stat::number_of_executed_units|^stat::peak_rss_mb' "$log" | sed "s/^/  /" || true
     else
         echo "fuzz: $name FAILED, see $log; inputs in $build/artifacts/" >&2
-        grep -E 'argument_parser_fuzz:|request_path_fuzz:|ERROR: |SUMMARY: |runtime error' "$log" | head -5 >&2 || true
+        grep -E 'argument_parser_fuzz:|request_path_fuzz:|image_reader_fuzz:|ERROR: |SUMMARY: |runtime error' "$log" | head -5 >&2 || true
         status=1
     fi
 }
@@ -92,4 +93,6 @@ run argument_parser_fuzz argument_parser_fuzz 640
 run argument_parser_fuzz_boot argument_parser_fuzz 640 NIMB_FUZZ_BOOT=1
 run request_path_fuzz request_path_fuzz 96
 run request_path_fuzz_polling request_path_fuzz 96 NIMB_FUZZ_ARGUMENTS=/di
+# Long enough for a real driver image, which is one of the seeds.
+run image_reader_fuzz image_reader_fuzz 98304
 exit $status

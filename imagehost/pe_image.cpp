@@ -258,6 +258,9 @@ bool readSections(const FileBytes& f, const Headers& h, PeImage& image, std::str
         // VirtualSize; whatever lies past the section's own pages belongs to
         // no section and is not copied.
         s.rawSize = static_cast<uint32_t>(std::min<uint64_t>(rawDataSize, extent));
+        // A section with nothing to copy gets no file offset: its
+        // PointerToRawData means nothing and need not lie in the file.
+        if (s.rawSize == 0) s.rawOffset = 0;
 
         for (const PeSection& other : image.sections) {
             uint64_t a0 = s.virtualAddress, a1 = a0 + extent;
@@ -501,6 +504,11 @@ bool parsePeImage(const uint8_t* file, size_t size, PeImage& image, std::string&
     return true;
 }
 
+// Each section gets rawSize bytes of the file, min(SizeOfRawData, VirtualSize
+// rounded up to the section alignment) as parsePeImage worked it out; the
+// rest of the image stays zero. The bounds are checked again here so that
+// an image description that did not come from parsePeImage cannot make it
+// read or write outside the buffers.
 std::vector<uint8_t> layOutImage(const PeImage& image, const uint8_t* file, size_t size)
 {
     std::vector<uint8_t> out(image.sizeOfImage, 0);

@@ -38,8 +38,9 @@ constexpr uint32_t kSectionWrite = 0x80000000;
 struct PeSection {
     std::string name;           // up to 8 characters
     uint32_t virtualAddress = 0;  // RVA
-    uint32_t virtualSize = 0;     // bytes in memory (the rest after the raw data is zero)
-    uint32_t rawOffset = 0;       // file offset of the raw data
+    uint32_t virtualSize = 0;     // bytes in memory (the rest after the raw data is zero);
+                                  // SizeOfRawData when the header's VirtualSize is 0
+    uint32_t rawOffset = 0;       // file offset of the raw data (0 when rawSize is 0)
     uint32_t rawSize = 0;         // bytes of raw data copied (never more than virtualSize
                                   // rounded up, never past the end of the file)
     uint32_t characteristics = 0;
