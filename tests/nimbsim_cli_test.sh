@@ -52,6 +52,10 @@ check "bad drive" 2 "$tool" --drive floppy info
 check "read arity" 2 "$tool" read 0
 
 check "no adapter" 3 "$tool" --no-adapter info
+# A driver image is run only by the 32-bit build; this one says so and runs nothing.
+check "driver image in a 64-bit build" 2 "$tool" --driver "$work/nimb.sys" info
+expect_in "driver image needs the 32-bit build" "$work/err" "build the 32-bit one (make image)"
+check "driver image needs a file" 2 "$tool" info --driver
 expect_in "ports tried" "$work/err" "0x378, 0x3BC, 0x278"
 check "adapter on 0x278 plain" 0 "$tool" --host plain --port 0x278 --quiet info
 expect_in "port 0x278" "$work/out" "port *0x278"
