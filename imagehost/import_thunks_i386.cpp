@@ -18,7 +18,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "sim/host/scsi_port_host.h"
+#include "sim/host/driver_call.h"
 
 namespace {
 
@@ -133,20 +133,10 @@ nimb_thunk_too_deep:
 
 namespace {
 
-std::string hex(uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
-}
-
 void report(const std::string& text)
 {
     ++gViolations;
-    if (sim::platformHost())
-        sim::platformHost()->violation(text);
-    else
-        std::fprintf(stderr, "boundary violation: %s\n", text.c_str());
+    sim::reportBoundaryBreak(text);
 }
 
 }  // namespace
@@ -161,23 +151,10 @@ extern "C" void nimbThunkReturned(ThunkFrame* f)
     if (!broken) return;  // the common case, kept cheap: every port access comes here
     const char* name = gNames[f->index] ? gNames[f->index] : "unbound import";
     const std::string who = std::string("call out to ") + name + ": ";
-    if (popped != static_cast<int32_t>(pops))
-        report(who + "popped " + std::to_string(popped) + " bytes of arguments, not " +
-               std::to_string(pops) + " (calling convention)");
-    const struct {
-        const char* name;
-        uint32_t before;
-        uint32_t after;
-    } kept[] = {{"EBX", f->ebx, f->ebxAfter},
-                {"ESI", f->esi, f->esiAfter},
-                {"EDI", f->edi, f->ediAfter},
-                {"EBP", f->ebp, f->ebpAfter}};
-    for (const auto& r : kept)
-        if (r.before != r.after)
-            report(who + r.name + " not preserved (" + hex(r.before) + " became " + hex(r.after) +
-                   ")");
     if (f->flagsAtEntry & 0x400u) report(who + "called with the direction flag set");
-    if (f->flagsAfter & 0x400u) report(who + "returned with the direction flag set");
+    const uint32_t before[4] = {f->ebx, f->esi, f->edi, f->ebp};
+    const uint32_t after[4] = {f->ebxAfter, f->esiAfter, f->ediAfter, f->ebpAfter};
+    gViolations += sim::reportCallBreaks(who, popped, pops, before, after, f->flagsAfter);
 }
 
 extern "C" void nimbThunkOverflow()

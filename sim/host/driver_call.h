@@ -50,6 +50,17 @@ constexpr uint32_t kMarkerEbp = 0xEB9EB9E0u;
 uint32_t checkedCall(const void* routine, const uint32_t* args, uint32_t count,
                      BoundaryFrame& frame);
 
+// Reports a break of the calling convention on either side of the
+// boundary as a violation of the bound host (on standard error without one).
+void reportBoundaryBreak(const std::string& text);
+
+// Reports each break of the convention a finished call shows: popped bytes
+// of arguments where popBytes were due, any of EBX, ESI, EDI and EBP (in
+// that order in the arrays) not as it had to be, the direction flag set in
+// flagsAfter. who starts each report; returns the number of breaks.
+unsigned reportCallBreaks(const std::string& who, int32_t popped, uint32_t popBytes,
+                          const uint32_t want[4], const uint32_t got[4], uint32_t flagsAfter);
+
 // Checks a finished call of a routine that should have popped popBytes;
 // reports each break as a host violation naming the routine. Returns the
 // number of breaks.

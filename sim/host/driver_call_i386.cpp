@@ -96,7 +96,9 @@ std::string hex(uint32_t value)
     return text;
 }
 
-void report(const std::string& text)
+}  // namespace
+
+void reportBoundaryBreak(const std::string& text)
 {
     if (platformHost())
         platformHost()->violation(text);
@@ -104,41 +106,41 @@ void report(const std::string& text)
         std::fprintf(stderr, "boundary violation: %s\n", text.c_str());
 }
 
-}  // namespace
+unsigned reportCallBreaks(const std::string& who, int32_t popped, uint32_t popBytes,
+                          const uint32_t want[4], const uint32_t got[4], uint32_t flagsAfter)
+{
+    static const char* const kNames[4] = {"EBX", "ESI", "EDI", "EBP"};
+    unsigned breaks = 0;
+    if (popped != static_cast<int32_t>(popBytes)) {
+        reportBoundaryBreak(who + "popped " + std::to_string(popped) + " bytes of arguments, not " +
+                            std::to_string(popBytes) + " (calling convention)");
+        ++breaks;
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (got[i] != want[i]) {
+            reportBoundaryBreak(who + kNames[i] + " not preserved (" + hex(want[i]) + " became " +
+                                hex(got[i]) + ")");
+            ++breaks;
+        }
+    }
+    if (flagsAfter & 0x400u) {
+        reportBoundaryBreak(who + "returned with the direction flag set");
+        ++breaks;
+    }
+    return breaks;
+}
 
 unsigned checkBoundaryFrame(const BoundaryFrame& frame, uint32_t popBytes, const char* routine)
 {
-    unsigned breaks = 0;
     int32_t popped = static_cast<int32_t>(frame.espAfter - frame.espBeforeCall);
     if (popped == static_cast<int32_t>(popBytes) && frame.ebxAfter == kMarkerEbx &&
         frame.esiAfter == kMarkerEsi && frame.ediAfter == kMarkerEdi &&
         frame.ebpAfter == kMarkerEbp && !(frame.flagsAfter & 0x400u))
         return 0;
-    const std::string who = std::string("call into ") + routine + ": ";
-    if (popped != static_cast<int32_t>(popBytes)) {
-        report(who + "popped " + std::to_string(popped) + " bytes of arguments, not " +
-               std::to_string(popBytes) + " (calling convention)");
-        ++breaks;
-    }
-    const struct {
-        const char* name;
-        uint32_t got;
-        uint32_t want;
-    } kept[] = {{"EBX", frame.ebxAfter, kMarkerEbx},
-                {"ESI", frame.esiAfter, kMarkerEsi},
-                {"EDI", frame.ediAfter, kMarkerEdi},
-                {"EBP", frame.ebpAfter, kMarkerEbp}};
-    for (const auto& r : kept) {
-        if (r.got != r.want) {
-            report(who + r.name + " not preserved (" + hex(r.want) + " became " + hex(r.got) + ")");
-            ++breaks;
-        }
-    }
-    if (frame.flagsAfter & 0x400u) {
-        report(who + "returned with the direction flag set");
-        ++breaks;
-    }
-    return breaks;
+    const uint32_t want[4] = {kMarkerEbx, kMarkerEsi, kMarkerEdi, kMarkerEbp};
+    const uint32_t got[4] = {frame.ebxAfter, frame.esiAfter, frame.ediAfter, frame.ebpAfter};
+    return reportCallBreaks(std::string("call into ") + routine + ": ", popped, popBytes, want, got,
+                            frame.flagsAfter);
 }
 
 }  // namespace sim

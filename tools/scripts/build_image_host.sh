@@ -16,12 +16,7 @@ SYS_IMAGE=${SYS_IMAGE:-$PWD/build-sys/nimb.sys}
 PACKAGE=g++-multilib
 
 if ! echo 'int main() { return 0; }' | g++ -m32 -x c++ - -o /dev/null 2>/dev/null; then
-    echo "Installing $PACKAGE" >&2
-    SUDO=
-    [ "$(id -u)" -eq 0 ] || SUDO=sudo
-    export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -q >/dev/null
-    $SUDO apt-get install -y -q --no-install-recommends "$PACKAGE" >/dev/null
+    tools/scripts/apt_install.sh "$PACKAGE"
 fi
 
 LAUNCHER=()

@@ -14,12 +14,7 @@ CROSS=i686-w64-mingw32
 INSTALL_FILES="nimb.reg oemsetup.inf txtsetup.oem"
 
 if ! command -v "$CROSS-g++" >/dev/null || ! command -v "$CROSS-dlltool" >/dev/null; then
-    echo "Installing $PACKAGE" >&2
-    SUDO=
-    [ "$(id -u)" -eq 0 ] || SUDO=sudo
-    export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -q >/dev/null
-    $SUDO apt-get install -y -q --no-install-recommends "$PACKAGE" >/dev/null
+    tools/scripts/apt_install.sh "$PACKAGE"
 fi
 
 cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake" -DNIMB_SYS=ON \
