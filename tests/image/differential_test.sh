@@ -51,6 +51,9 @@ compare() {
         fi
     done
     [ -s "$a/trace" ] || [ "$name" = no-adapter ] || fail "$name: no port access recorded"
+    # A calling-convention break or a misuse of the host is a failure even
+    # where both drivers commit it.
+    if grep -h "host violation" "$a/stderr" "$b/stderr" >&2; then fail "$name: host violations"; fi
     SCENARIOS=$((SCENARIOS + 1))
     TRACE_LINES=$((TRACE_LINES + $(wc -l <"$a/trace")))
     rm -rf "$WORK/$name"

@@ -248,6 +248,49 @@ TEST(ImageBoundary, TheImageAsBuiltBootsWithoutAViolation)
     EXPECT_EQ(pc.host().violationCount(), 0u) << pc.host().violationText();
 }
 
+TEST(ImageBoundary, AnEntryPointOfTheImageThatPopsTooLittleIsCaught)
+{
+    // HwStartIo as built ends with "ret 8"; the altered image's ends with
+    // "ret 4", as a routine of the wrong convention with one argument would.
+    std::vector<uint8_t> file = readImageFile();
+    imagehost::PeImage info;
+    std::string error;
+    ASSERT_TRUE(imagehost::parsePeImage(file.data(), file.size(), info, error)) << error;
+    const uint32_t rva = info.symbolRva("__Z9HwStartIoPvP19_SCSI_REQUEST_BLOCK@8");
+    ASSERT_NE(rva, 0u);
+    uint32_t offset = 0;
+    for (const imagehost::PeSection& s : info.sections)
+        if (rva >= s.virtualAddress && rva < s.virtualAddress + s.rawSize)
+            offset = s.rawOffset + (rva - s.virtualAddress);
+    ASSERT_NE(offset, 0u);
+    unsigned patched = 0;
+    for (uint32_t i = offset; i + 3 <= offset + 0x400 && i + 3 <= file.size(); ++i) {
+        if (file[i] == 0xC2 && file[i + 1] == 0x08 && file[i + 2] == 0x00) {
+            file[i + 1] = 0x04;
+            ++patched;
+            break;
+        }
+    }
+    ASSERT_EQ(patched, 1u);
+    uint32_t peOffset = word(file.data() + 0x3C);
+    uint32_t sum = imagehost::peChecksum(file.data(), file.size());
+    std::memcpy(file.data() + peOffset + 24 + 64, &sum, 4);
+
+    std::shared_ptr<LoadedImage> image = LoadedImage::load(file, LoadOptions(), error);
+    ASSERT_TRUE(image) << error;
+    sim::PcConfig config;
+    config.driver = driverOf(image);
+    sim::SimulatedPc pc(config);
+    ASSERT_TRUE(pc.boot().adapterFound);
+    EXPECT_EQ(pc.host().violationCount(), 0u) << pc.host().violationText();
+    std::vector<uint8_t> block;
+    pc.disk().read(0, 1, block);
+    EXPECT_NE(pc.host().violationText().find(
+                  "call into HwStartIo: popped 4 bytes of arguments, not 8"),
+              std::string::npos)
+        << pc.host().violationText();
+}
+
 // --- Calls into a driver.
 
 namespace {

@@ -41,10 +41,13 @@ int run(const Options& options)
         printRegistration(std::cout, pc);
     if (!boot.adapterFound) {
         std::cerr << describeNoAdapter(diagnoseNoAdapter(pc), boot.portsTried);
+        printHostViolations(std::cerr, pc);
         return kExitNoAdapter;
     }
     Session session(pc, options);
-    return session.execute() ? kExitOk : kExitFailed;
+    bool ok = session.execute();
+    printHostViolations(std::cerr, pc);
+    return ok ? kExitOk : kExitFailed;
 }
 
 }  // namespace

@@ -141,6 +141,11 @@ void printRegistration(std::ostream& out, sim::SimulatedPc& pc)
     out << text;
 }
 
+void printHostViolations(std::ostream& out, sim::SimulatedPc& pc)
+{
+    for (const std::string& v : pc.host().violations()) out << "nimbsim: host violation: " << v << "\n";
+}
+
 void printFacts(std::ostream& out, const DiskFacts& f)
 {
     char text[200];

@@ -31,6 +31,10 @@ struct DiskFacts {
 
 DiskFacts collectFacts(sim::SimulatedPc& pc, const sim::DiskInfo& info);
 void printRegistration(std::ostream& out, sim::SimulatedPc& pc);
+// What the port-driver host caught the driver doing wrong (misuse of the
+// host, a calling-convention break), one "nimbsim: host violation:" line
+// each; nothing when there was none.
+void printHostViolations(std::ostream& out, sim::SimulatedPc& pc);
 void printFacts(std::ostream& out, const DiskFacts& facts);
 void printFactsJson(std::ostream& out, const DiskFacts& facts);
 
