@@ -70,3 +70,8 @@ set(NIMB_IMAGEHOST_LOADER_SOURCES
 # needs nothing else of the stand-in.
 set(NIMB_IMAGEHOST_PE_SOURCES
   ${NIMB_ROOT}/imagehost/pe_image.cpp)
+
+# The iSCSI protocol of the served disk: the PDU codec and the text keys,
+# plain byte handling that needs nothing else of the stand-in.
+set(NIMB_SERVE_PROTOCOL_SOURCES
+  ${NIMB_ROOT}/tools/serve/iscsi_pdu.cpp)

@@ -97,6 +97,9 @@ public:
     Status next(Pdu& pdu, std::string& error);
     // Bytes fed and not yet taken.
     size_t pending() const;
+    // Bytes the reader holds: what is pending and what was taken but not yet
+    // dropped from the front of its buffer (never far above pending()).
+    size_t retained() const;
 
 private:
     std::vector<uint8_t> buffer_;
