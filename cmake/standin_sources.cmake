@@ -74,4 +74,5 @@ set(NIMB_IMAGEHOST_PE_SOURCES
 # The iSCSI protocol of the served disk: the PDU codec and the text keys,
 # plain byte handling that needs nothing else of the stand-in.
 set(NIMB_SERVE_PROTOCOL_SOURCES
-  ${NIMB_ROOT}/tools/serve/iscsi_pdu.cpp)
+  ${NIMB_ROOT}/tools/serve/iscsi_pdu.cpp
+  ${NIMB_ROOT}/tools/serve/iscsi_text.cpp)

@@ -365,4 +365,398 @@ TEST(IscsiPduReader, TakenPdusAreDroppedFromTheBuffer)
     EXPECT_LT(most, 16384u);  // the stream is over 200 KiB
 }
 
+// --- Text keys ------------------------------------------------------------
+
+using serve::iscsi::encodeTextKeys;
+using serve::iscsi::negotiate;
+using serve::iscsi::parseTextKeys;
+using serve::iscsi::SessionParameters;
+using serve::iscsi::TargetLimits;
+using serve::iscsi::targetDeclarations;
+using serve::iscsi::TextKey;
+
+std::vector<uint8_t> text(const std::string& s) { return bytesOf(s); }
+
+std::string keysAsString(const std::vector<TextKey>& keys)
+{
+    std::string out;
+    for (const TextKey& k : keys) out += k.key + "=" + k.value + ";";
+    return out;
+}
+
+bool parses(const std::string& data, std::string* why = nullptr)
+{
+    std::vector<TextKey> keys;
+    std::string error;
+    bool ok = parseTextKeys(text(data), keys, error);
+    if (why) *why = error;
+    return ok;
+}
+
+TEST(IscsiTextKeys, ParsesRecordsInOrder)
+{
+    std::vector<TextKey> keys;
+    std::string error;
+    static const char records[] = "InitiatorName=iqn.2001-04.com.example:a\0"
+                                  "HeaderDigest=CRC32C,None\0"
+                                  "X-x.y_z+w@v-1=a=b\0"
+                                  "Empty=\0";
+    ASSERT_TRUE(parseTextKeys(text(std::string(records, sizeof records - 1)), keys, error)) << error;
+    EXPECT_EQ("InitiatorName=iqn.2001-04.com.example:a;HeaderDigest=CRC32C,None;X-x.y_z+w@v-1=a=b;Empty=;",
+              keysAsString(keys));
+}
+
+TEST(IscsiTextKeys, EmptyDataHasNoKeys)
+{
+    std::vector<TextKey> keys{{"stale", "1"}};
+    std::string error;
+    EXPECT_TRUE(parseTextKeys({}, keys, error));
+    EXPECT_TRUE(keys.empty());
+}
+
+TEST(IscsiTextKeys, TrailingNulsAfterTheLastRecordAreTolerated)
+{
+    std::vector<TextKey> keys;
+    std::string error;
+    ASSERT_TRUE(parseTextKeys(text(std::string("A=1\0B=2\0\0\0\0", 12)), keys, error)) << error;
+    EXPECT_EQ("A=1;B=2;", keysAsString(keys));
+    // But a record after an empty one is not padding.
+    EXPECT_FALSE(parses(std::string("A=1\0\0B=2\0", 9)));
+}
+
+TEST(IscsiTextKeys, RefusesWhatIsNotAKeyValueList)
+{
+    std::string why;
+    EXPECT_FALSE(parses(std::string("NoEquals\0", 9), &why));
+    EXPECT_FALSE(why.empty());
+    EXPECT_FALSE(parses(std::string("=value\0", 7)));                  // empty key
+    EXPECT_FALSE(parses(std::string(64, 'K') + "=1" + std::string(1, '\0')));  // key too long
+    EXPECT_TRUE(parses(std::string(63, 'K') + "=1" + std::string(1, '\0')));
+    EXPECT_FALSE(parses(std::string("Bad Key=1\0", 10)));             // space in a key
+    EXPECT_FALSE(parses(std::string("Bad:Key=1\0", 10)));
+    EXPECT_FALSE(parses("K=" + std::string(8193, 'v') + std::string(1, '\0')));  // value too long
+    EXPECT_TRUE(parses("K=" + std::string(8192, 'v') + std::string(1, '\0')));
+    EXPECT_FALSE(parses("A=1", &why));                                 // no NUL at the end
+    EXPECT_NE(std::string::npos, why.find("NUL")) << why;
+    EXPECT_FALSE(parses(std::string("A=1\0B=2", 7)));
+    EXPECT_FALSE(parses(std::string("A=1\0A=2\0", 8), &why));          // given twice
+    EXPECT_NE(std::string::npos, why.find("A")) << why;
+}
+
+TEST(IscsiTextKeys, EncodesEachRecordWithItsNul)
+{
+    std::vector<uint8_t> wire = encodeTextKeys({{"HeaderDigest", "None"}, {"MaxBurstLength", "262144"}});
+    EXPECT_EQ(std::string("HeaderDigest=None\0MaxBurstLength=262144\0", 40), std::string(wire.begin(), wire.end()));
+    EXPECT_TRUE(encodeTextKeys({}).empty());
+    std::vector<TextKey> back;
+    std::string error;
+    ASSERT_TRUE(parseTextKeys(wire, back, error)) << error;
+    EXPECT_EQ("HeaderDigest=None;MaxBurstLength=262144;", keysAsString(back));
+}
+
+// --- Negotiation -----------------------------------------------------------
+
+struct Outcome {
+    bool ok;
+    std::string answers;
+    std::string error;
+};
+
+Outcome offer(const std::vector<TextKey>& keys, SessionParameters& params, bool securityPhase = false,
+              const TargetLimits& limits = TargetLimits())
+{
+    std::vector<TextKey> answers;
+    std::string error;
+    bool ok = negotiate(keys, securityPhase, limits, params, answers, error);
+    return {ok, keysAsString(answers), error};
+}
+
+TEST(IscsiNegotiation, NumbersTakeTheLowerOrTheHigher)
+{
+    SessionParameters params;
+    Outcome out = offer({{"MaxBurstLength", "1048576"},
+                         {"FirstBurstLength", "16384"},
+                         {"MaxOutstandingR2T", "8"},
+                         {"DefaultTime2Wait", "0"},
+                         {"DefaultTime2Retain", "60"},
+                         {"ErrorRecoveryLevel", "2"},
+                         {"MaxConnections", "4"}},
+                        params);
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ("MaxBurstLength=262144;FirstBurstLength=16384;MaxOutstandingR2T=1;DefaultTime2Wait=2;"
+              "DefaultTime2Retain=20;ErrorRecoveryLevel=0;MaxConnections=1;",
+              out.answers);
+    EXPECT_EQ(262144u, params.maxBurstLength);
+    EXPECT_EQ(16384u, params.firstBurstLength);
+    EXPECT_EQ(1u, params.maxOutstandingR2T);
+    EXPECT_EQ(2u, params.defaultTime2Wait);
+    EXPECT_EQ(20u, params.defaultTime2Retain);
+    EXPECT_EQ(0u, params.errorRecoveryLevel);
+    EXPECT_EQ(1u, params.maxConnections);
+
+    SessionParameters lower;
+    out = offer({{"MaxBurstLength", "0x2000"}, {"DefaultTime2Wait", "10"}, {"DefaultTime2Retain", "0"},
+                 {"FirstBurstLength", "4096"}},
+                lower);
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ("MaxBurstLength=8192;DefaultTime2Wait=10;DefaultTime2Retain=0;FirstBurstLength=4096;", out.answers);
+    EXPECT_EQ(8192u, lower.maxBurstLength);
+    EXPECT_EQ(10u, lower.defaultTime2Wait);
+    EXPECT_EQ(0u, lower.defaultTime2Retain);
+}
+
+TEST(IscsiNegotiation, BooleansByOrAndAnd)
+{
+    SessionParameters params;
+    Outcome out = offer({{"InitialR2T", "No"},
+                         {"ImmediateData", "No"},
+                         {"DataPDUInOrder", "No"},
+                         {"DataSequenceInOrder", "No"}},
+                        params);
+    ASSERT_TRUE(out.ok) << out.error;
+    // The target wants R2Ts and data in order (OR keeps its Yes); AND takes
+    // the initiator's No.
+    EXPECT_EQ("InitialR2T=Yes;ImmediateData=No;DataPDUInOrder=Yes;DataSequenceInOrder=Yes;", out.answers);
+    EXPECT_TRUE(params.initialR2T);
+    EXPECT_FALSE(params.immediateData);
+
+    TargetLimits willing;
+    willing.initialR2T = false;
+    SessionParameters p2;
+    out = offer({{"InitialR2T", "No"}, {"ImmediateData", "Yes"}}, p2, false, willing);
+    EXPECT_EQ("InitialR2T=No;ImmediateData=Yes;", out.answers);
+    EXPECT_FALSE(p2.initialR2T);
+    EXPECT_TRUE(p2.immediateData);
+
+    TargetLimits noImmediate;
+    noImmediate.immediateData = false;
+    SessionParameters p3;
+    out = offer({{"ImmediateData", "Yes"}, {"InitialR2T", "Yes"}}, p3, false, noImmediate);
+    EXPECT_EQ("ImmediateData=No;InitialR2T=Yes;", out.answers);
+    EXPECT_FALSE(p3.immediateData);
+}
+
+TEST(IscsiNegotiation, DigestListsTakeTheFirstSupported)
+{
+    SessionParameters params;
+    Outcome out = offer({{"HeaderDigest", "CRC32C,None"}, {"DataDigest", "None,CRC32C"}}, params);
+    EXPECT_EQ("HeaderDigest=CRC32C;DataDigest=None;", out.answers);
+    EXPECT_TRUE(params.headerDigest);
+    EXPECT_FALSE(params.dataDigest);
+
+    SessionParameters p2;
+    out = offer({{"HeaderDigest", "CRC64,CRC32C"}, {"DataDigest", "CRC32C"}}, p2);
+    EXPECT_EQ("HeaderDigest=CRC32C;DataDigest=CRC32C;", out.answers);
+    EXPECT_TRUE(p2.dataDigest);
+
+    TargetLimits plain;
+    plain.allowDigests = false;
+    SessionParameters p3;
+    out = offer({{"HeaderDigest", "CRC32C,None"}, {"DataDigest", "CRC32C"}}, p3, false, plain);
+    EXPECT_EQ("HeaderDigest=None;DataDigest=Reject;", out.answers);
+    EXPECT_FALSE(p3.headerDigest);
+    EXPECT_FALSE(p3.dataDigest);
+
+    SessionParameters p4;
+    out = offer({{"HeaderDigest", ""}, {"DataDigest", "CRC32C,,None"}}, p4);
+    EXPECT_EQ("HeaderDigest=Reject;DataDigest=Reject;", out.answers);
+}
+
+TEST(IscsiNegotiation, MaxRecvDataSegmentLengthIsDeclared)
+{
+    SessionParameters params;
+    Outcome out = offer({{"MaxRecvDataSegmentLength", "65536"}, {"HeaderDigest", "None"}}, params);
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ("HeaderDigest=None;", out.answers);  // a declaration is not answered
+    EXPECT_EQ(65536u, params.initiatorMaxRecvDataSegmentLength);
+    EXPECT_EQ(8192u, params.targetMaxRecvDataSegmentLength);
+
+    TargetLimits limits;
+    limits.maxRecvDataSegmentLength = 131072;
+    EXPECT_EQ("MaxRecvDataSegmentLength=131072;", keysAsString(targetDeclarations(limits, {})));
+    EXPECT_EQ("MaxRecvDataSegmentLength=131072;",
+              keysAsString(targetDeclarations(limits, {{"HeaderDigest", "None"}})));
+    EXPECT_EQ("", keysAsString(targetDeclarations(limits, {{"MaxRecvDataSegmentLength", "131072"}})));
+
+    SessionParameters p2;
+    out = offer({{"MaxRecvDataSegmentLength", "511"}}, p2);
+    EXPECT_EQ("MaxRecvDataSegmentLength=Reject;", out.answers);
+    EXPECT_EQ(8192u, p2.initiatorMaxRecvDataSegmentLength);
+    out = offer({{"MaxRecvDataSegmentLength", "0x1000"}}, p2);
+    EXPECT_EQ("", out.answers);
+    EXPECT_EQ(4096u, p2.initiatorMaxRecvDataSegmentLength);
+}
+
+TEST(IscsiNegotiation, UnknownKeysAreNotUnderstood)
+{
+    SessionParameters params;
+    Outcome out = offer({{"FooBar", "1"}, {"X-com.example.tuning", "7"}, {"X#vendor", "1"}}, params);
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ("FooBar=NotUnderstood;X-com.example.tuning=NotUnderstood;X#vendor=NotUnderstood;", out.answers);
+}
+
+TEST(IscsiNegotiation, NormalSessionKeysAreIrrelevantInDiscovery)
+{
+    SessionParameters params;
+    Outcome out = offer({{"InitiatorName", "iqn.1994-05.com.example:host"}, {"SessionType", "Discovery"}},
+                        params, true);
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ("", out.answers);
+    EXPECT_TRUE(params.discovery);
+    out = offer({{"MaxConnections", "1"},
+                 {"InitialR2T", "No"},
+                 {"ImmediateData", "Yes"},
+                 {"MaxBurstLength", "16776192"},
+                 {"FirstBurstLength", "262144"},
+                 {"MaxOutstandingR2T", "1"},
+                 {"DataPDUInOrder", "Yes"},
+                 {"DataSequenceInOrder", "Yes"},
+                 {"HeaderDigest", "None"},
+                 {"ErrorRecoveryLevel", "0"},
+                 {"DefaultTime2Wait", "2"}},
+                params);
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ("MaxConnections=Irrelevant;InitialR2T=Irrelevant;ImmediateData=Irrelevant;"
+              "MaxBurstLength=Irrelevant;FirstBurstLength=Irrelevant;MaxOutstandingR2T=Irrelevant;"
+              "DataPDUInOrder=Irrelevant;DataSequenceInOrder=Irrelevant;HeaderDigest=None;"
+              "ErrorRecoveryLevel=0;DefaultTime2Wait=2;",
+              out.answers);
+    EXPECT_EQ(262144u, params.maxBurstLength);  // untouched
+
+    // SessionType later in the same request still makes them irrelevant.
+    SessionParameters p2;
+    out = offer({{"MaxBurstLength", "4096"}, {"SessionType", "Discovery"}}, p2, true);
+    EXPECT_EQ("MaxBurstLength=Irrelevant;", out.answers);
+}
+
+TEST(IscsiNegotiation, SendTargetsIsNoLoginKey)
+{
+    SessionParameters params;
+    params.discovery = true;
+    Outcome out = offer({{"SendTargets", "All"}}, params);
+    EXPECT_EQ("SendTargets=Irrelevant;", out.answers);
+}
+
+TEST(IscsiNegotiation, ValuesOfTheWrongFormOrRangeAreRejected)
+{
+    SessionParameters params;
+    Outcome out = offer({{"MaxBurstLength", "abc"},
+                         {"FirstBurstLength", "511"},
+                         {"MaxOutstandingR2T", "0"},
+                         {"DefaultTime2Wait", "3601"},
+                         {"ErrorRecoveryLevel", "3"},
+                         {"MaxConnections", "0x"},
+                         {"InitialR2T", "Maybe"},
+                         {"ImmediateData", "yes"},
+                         {"DefaultTime2Retain", "99999999999999999999"},
+                         {"SessionType", "Other"}},
+                        params);
+    EXPECT_EQ("MaxBurstLength=Reject;FirstBurstLength=Reject;MaxOutstandingR2T=Reject;DefaultTime2Wait=Reject;"
+              "ErrorRecoveryLevel=Reject;MaxConnections=Reject;InitialR2T=Reject;ImmediateData=Reject;"
+              "DefaultTime2Retain=Reject;SessionType=Reject;",
+              out.answers);
+    SessionParameters defaults;
+    EXPECT_EQ(defaults.maxBurstLength, params.maxBurstLength);
+    EXPECT_EQ(defaults.firstBurstLength, params.firstBurstLength);
+    EXPECT_EQ(defaults.initialR2T, params.initialR2T);
+    EXPECT_EQ(defaults.immediateData, params.immediateData);
+    EXPECT_EQ(defaults.defaultTime2Retain, params.defaultTime2Retain);
+    EXPECT_FALSE(params.discovery);
+
+    out = offer({{"MaxBurstLength", "16777216"}, {"MaxBurstLength2", "1"}}, params);
+    EXPECT_EQ("MaxBurstLength=Reject;MaxBurstLength2=NotUnderstood;", out.answers);
+}
+
+TEST(IscsiNegotiation, AuthMethodNoneOrTheLoginEnds)
+{
+    SessionParameters params;
+    Outcome out = offer({{"InitiatorName", "iqn.1994-05.com.example:host"},
+                         {"SessionType", "Normal"},
+                         {"TargetName", "iqn.2024-01.example:disk"},
+                         {"AuthMethod", "CHAP,None"}},
+                        params, true);
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ("AuthMethod=None;", out.answers);
+    EXPECT_EQ("iqn.1994-05.com.example:host", params.initiatorName);
+    EXPECT_EQ("iqn.2024-01.example:disk", params.targetName);
+    EXPECT_FALSE(params.discovery);
+
+    SessionParameters p2;
+    out = offer({{"AuthMethod", "CHAP"}}, p2, true);
+    EXPECT_FALSE(out.ok);
+    EXPECT_EQ("AuthMethod=Reject;", out.answers);
+    EXPECT_NE(std::string::npos, out.error.find("AuthMethod")) << out.error;
+
+    // Past the security phase it is no key of the operational one.
+    SessionParameters p3;
+    out = offer({{"AuthMethod", "None"}}, p3, false);
+    EXPECT_TRUE(out.ok);
+    EXPECT_EQ("AuthMethod=Irrelevant;", out.answers);
+}
+
+TEST(IscsiNegotiation, EmptyInitiatorNameIsRejected)
+{
+    SessionParameters params;
+    Outcome out = offer({{"InitiatorName", ""}}, params, true);
+    EXPECT_EQ("InitiatorName=Reject;", out.answers);
+}
+
+TEST(IscsiNegotiation, FirstBurstAboveMaxBurstEndsTheLogin)
+{
+    SessionParameters params;
+    Outcome out = offer({{"MaxBurstLength", "4096"}, {"FirstBurstLength", "8192"}}, params);
+    EXPECT_FALSE(out.ok);
+    EXPECT_NE(std::string::npos, out.error.find("FirstBurstLength")) << out.error;
+}
+
+TEST(IscsiNegotiation, FirstBurstIsIrrelevantWithoutUnsolicitedData)
+{
+    SessionParameters params;
+    Outcome out = offer({{"FirstBurstLength", "4096"}, {"InitialR2T", "Yes"}, {"ImmediateData", "No"}}, params);
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ("FirstBurstLength=Irrelevant;InitialR2T=Yes;ImmediateData=No;", out.answers);
+    EXPECT_EQ(65536u, params.firstBurstLength);
+}
+
+TEST(IscsiNegotiation, ObsoleteAndFixedKeys)
+{
+    SessionParameters params;
+    Outcome out = offer({{"OFMarker", "Yes"},
+                         {"IFMarker", "No"},
+                         {"OFMarkInt", "2048~8192"},
+                         {"IFMarkInt", "2048~8192"},
+                         {"TaskReporting", "FastAbort,RFC3720"},
+                         {"iSCSIProtocolLevel", "1"},
+                         {"TargetAlias", "x"},
+                         {"TargetPortalGroupTag", "1"}},
+                        params);
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ("OFMarker=No;IFMarker=No;OFMarkInt=Irrelevant;IFMarkInt=Irrelevant;TaskReporting=RFC3720;"
+              "iSCSIProtocolLevel=0;TargetAlias=Irrelevant;TargetPortalGroupTag=Irrelevant;",
+              out.answers);
+    out = offer({{"TaskReporting", "ResponseFence"}, {"iSCSIProtocolLevel", "32"}}, params);
+    EXPECT_EQ("TaskReporting=Reject;iSCSIProtocolLevel=Reject;", out.answers);
+}
+
+TEST(IscsiNegotiation, AnswersFromTheInitiatorAreNotAnsweredAgain)
+{
+    SessionParameters params;
+    Outcome out = offer({{"MaxRecvDataSegmentLength", "Irrelevant"},
+                         {"HeaderDigest", "Reject"},
+                         {"X-thing", "NotUnderstood"}},
+                        params);
+    EXPECT_TRUE(out.ok);
+    EXPECT_EQ("", out.answers);
+    EXPECT_EQ(8192u, params.initiatorMaxRecvDataSegmentLength);
+}
+
+TEST(IscsiNegotiation, OperationalKeysInTheSecurityPhaseAreAnswered)
+{
+    SessionParameters params;
+    Outcome out = offer({{"AuthMethod", "None"}, {"HeaderDigest", "None,CRC32C"}, {"MaxConnections", "1"}},
+                        params, true);
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ("AuthMethod=None;HeaderDigest=None;MaxConnections=1;", out.answers);
+}
+
 }  // namespace

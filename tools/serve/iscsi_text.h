@@ -61,6 +61,10 @@ struct TargetLimits {
     uint32_t firstBurstLength = 65536;
     uint32_t maxOutstandingR2T = 1;
     bool allowDigests = true;  // CRC32C may be chosen
+    // The target's side of InitialR2T (OR) and ImmediateData (AND): with
+    // initialR2T true the initiator never sends unsolicited Data-Out.
+    bool initialR2T = true;
+    bool immediateData = true;
 };
 
 // Answers the keys an initiator sent in one login or text request and
@@ -75,12 +79,24 @@ struct TargetLimits {
 // send back, in the order received. securityPhase: only security keys
 // (AuthMethod, names, SessionType) belong there; operational keys are
 // answered in either phase.
+//
+// Declarative keys of the initiator (InitiatorName, InitiatorAlias,
+// TargetName, SessionType, MaxRecvDataSegmentLength) are recorded and get
+// no answer. A key whose value is one of the answers NotUnderstood,
+// Irrelevant or Reject is taken as the initiator's answer and not answered
+// again. SendTargets is answered Irrelevant: a text request of a discovery
+// session that asks for it is the caller's to serve.
 bool negotiate(const std::vector<TextKey>& offered, bool securityPhase, const TargetLimits& limits,
                SessionParameters& params, std::vector<TextKey>& answers, std::string& error);
 
 // Keys the target must offer itself in the operational phase when the
 // initiator did not (so that both sides agree on them): at least
 // MaxRecvDataSegmentLength, which is declarative and never implied.
+// offeredSoFar is what the target has already sent in this login (its
+// answers and declarations): a key there is not declared again. Whatever
+// the initiator declared of its own MaxRecvDataSegmentLength, the target
+// declares its own. The caller sets params.targetMaxRecvDataSegmentLength
+// (and the reader's limit) to the value declared once it is sent.
 std::vector<TextKey> targetDeclarations(const TargetLimits& limits,
                                         const std::vector<TextKey>& offeredSoFar);
 
