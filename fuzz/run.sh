@@ -8,8 +8,9 @@
 # Runs: argument_parser_fuzz on the parser alone, argument_parser_fuzz
 # booting the driver with each argument string (NIMB_FUZZ_BOOT=1),
 # request_path_fuzz with the driver in interrupt mode, request_path_fuzz
-# with the driver in polling mode (NIMB_FUZZ_ARGUMENTS=/di), and
-# image_reader_fuzz on the reader of the driver image file.
+# with the driver in polling mode (NIMB_FUZZ_ARGUMENTS=/di),
+# image_reader_fuzz on the reader of the driver image file, and
+# iscsi_pdu_fuzz on the iSCSI PDU reader and text keys of the served disk.
 # Inputs found on the way go to $FUZZ_BUILD/corpus/<run>/ (the seeds in the
 # tree are only read); a crashing input is written to
 # $FUZZ_BUILD/artifacts/ and the script ends with status 1. Replay one with
@@ -84,7 +85,7 @@ run() {
         grep -E '^#[0-9]+.*DONE|^stat::number_of_executed_units|^stat::peak_rss_mb' "$log" | sed "s/^/  /" || true
     else
         echo "fuzz: $name FAILED, see $log; inputs in $build/artifacts/" >&2
-        grep -E 'argument_parser_fuzz:|request_path_fuzz:|image_reader_fuzz:|ERROR: |SUMMARY: |runtime error' "$log" | head -5 >&2 || true
+        grep -E 'argument_parser_fuzz:|request_path_fuzz:|image_reader_fuzz:|iscsi_pdu_fuzz:|ERROR: |SUMMARY: |runtime error' "$log" | head -5 >&2 || true
         status=1
     fi
 }
@@ -95,4 +96,6 @@ run request_path_fuzz request_path_fuzz 96
 run request_path_fuzz_polling request_path_fuzz 96 NIMB_FUZZ_ARGUMENTS=/di
 # Long enough for a real driver image, which is one of the seeds.
 run image_reader_fuzz image_reader_fuzz 98304
+# One PDU with a data segment up to the 8192-byte limit, or several smaller.
+run iscsi_pdu_fuzz iscsi_pdu_fuzz 9000
 exit $status
