@@ -71,8 +71,10 @@ set(NIMB_IMAGEHOST_LOADER_SOURCES
 set(NIMB_IMAGEHOST_PE_SOURCES
   ${NIMB_ROOT}/imagehost/pe_image.cpp)
 
-# The iSCSI protocol of the served disk: the PDU codec and the text keys,
-# plain byte handling that needs nothing else of the stand-in.
+# The iSCSI protocol of the served disk: the PDU codec, the text keys and
+# the connection's state machine, which reaches the disk only through the
+# backend it is given.
 set(NIMB_SERVE_PROTOCOL_SOURCES
   ${NIMB_ROOT}/tools/serve/iscsi_pdu.cpp
-  ${NIMB_ROOT}/tools/serve/iscsi_text.cpp)
+  ${NIMB_ROOT}/tools/serve/iscsi_text.cpp
+  ${NIMB_ROOT}/tools/serve/iscsi_connection.cpp)

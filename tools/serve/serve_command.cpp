@@ -1,0 +1,64 @@
+#include "tools/serve/serve_command.h"
+
+#include <signal.h>
+
+#include <csignal>
+#include <iostream>
+
+#include "tools/serve/iscsi_server.h"
+#include "tools/serve/scsi_front_end.h"
+
+namespace serve {
+
+namespace {
+
+volatile std::sig_atomic_t gStop = 0;
+
+void onStopSignal(int) { gStop = 1; }
+
+void catchStopSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no restart: the wait in poll() ends at once
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+int runServe(sim::SimulatedPc& pc, const nimbsim::Options& options)
+{
+    ScsiFrontEnd frontEnd(pc);
+    TargetBackend backend;
+    backend.targetName = kTargetName;
+    backend.execute = [&frontEnd](const std::vector<uint8_t>& cdb,
+                                  const std::vector<uint8_t>& dataOut, uint32_t expectedIn) {
+        return frontEnd.execute(cdb, dataOut, expectedIn);
+    };
+    backend.taskManagement = [&frontEnd](TaskFunction f) { return frontEnd.taskManagement(f); };
+    uint16_t sessions = 0;
+    backend.newSession = [&sessions] {
+        if (++sessions == 0) ++sessions;
+        return sessions;
+    };
+
+    IscsiServer server(backend);
+    std::string error;
+    if (!server.listen(options.listen ? *options.listen : kDefaultListen, error)) {
+        std::cerr << "nimbsim: " << error << "\n";
+        return 2;
+    }
+    backend.targetAddress = server.address() + ",1";
+    gStop = 0;
+    catchStopSignals();
+    std::cout << "serving " << kTargetName << " LUN 0 on " << server.address() << "\n"
+              << std::flush;
+    server.run(gStop, options.quiet ? nullptr : &std::cerr);
+    if (!options.quiet)
+        std::cout << "stopped after " << server.connectionsServed() << " connection(s)\n";
+    return 0;
+}
+
+}  // namespace serve
