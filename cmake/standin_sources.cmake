@@ -55,6 +55,11 @@ set(NIMB_BENCH_SOURCES
   ${NIMB_ROOT}/tools/bench/bench_figures.cpp
   ${NIMB_ROOT}/tools/bench/bench_rig.cpp)
 
+# Serving the disk to network initiators: the class driver's part in front
+# of the machine.
+set(NIMB_SERVE_SOURCES
+  ${NIMB_ROOT}/tools/serve/scsi_front_end.cpp)
+
 # Where the stand-in names the driver: the driver image a machine loads.
 set(NIMB_SEAM_SOURCES
   ${NIMB_ROOT}/seam/nimb_driver.cpp

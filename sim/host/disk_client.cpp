@@ -58,6 +58,7 @@ CommandResult DiskClient::command(const std::vector<uint8_t>& cdb, DataDirection
     result.scsiStatus = r.scsiStatus;
     result.completed = r.completed;
     result.hang = r.hang;
+    result.dataTransferLength = r.dataTransferLength;
     if (r.completed && r.scsiStatus == SCSISTAT_CHECK_CONDITION) {
         addSense(result);
         last_ = result;

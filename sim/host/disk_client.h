@@ -45,6 +45,8 @@ struct CommandResult {
     uint8_t scsiStatus = 0;
     bool completed = false;
     bool hang = false;
+    // The SRB's DataTransferLength when it came back.
+    uint32_t dataTransferLength = 0;
     // From REQUEST SENSE after a CHECK CONDITION.
     bool senseValid = false;
     uint8_t senseKey = 0;

@@ -45,6 +45,10 @@ std::string usageText()
                "  soak [--requests N] [--seed S]\n"
                "                            random requests with faults injected, checked\n"
                "  bench                     port accesses and throughput per transfer mode\n"
+               "  serve [--listen ADDR:PORT]\n"
+               "                            serve the disk as an iSCSI target (LUN 0 of\n"
+               "                            iqn.2026-12.sim.nimb:disk) until interrupted;\n"
+               "                            default 127.0.0.1:3260, port 0 picks a free one\n"
                "\n"
                "options:\n"
                "  --image FILE              the drive's backing image (writes persist in it;\n"
@@ -142,6 +146,7 @@ Options parseOptions(int argc, char** argv)
         else if (arg == "--data") options.scsiData = value(i, arg);
         else if (arg == "--requests") options.soakRequests = parseNumber(value(i, arg));
         else if (arg == "--seed") options.soakSeed = parseNumber(value(i, arg));
+        else if (arg == "--listen") options.listen = value(i, arg);
         else if (arg == "--help" || arg == "-h") {
             options.help = true;
             return options;
@@ -155,6 +160,7 @@ Options parseOptions(int argc, char** argv)
     static const Arity arities[] = {
         {"info", 0}, {"read", 3}, {"write", 2}, {"copy-out", 1}, {"copy-in", 1},
         {"verify", 2}, {"eject", 0}, {"scsi", 1}, {"soak", 0}, {"bench", 0},
+        {"serve", 0},
     };
     for (const Arity& a : arities) {
         if (options.command != a.name) continue;
@@ -162,6 +168,8 @@ Options parseOptions(int argc, char** argv)
             throw UsageError(options.command + " takes " + std::to_string(a.count) + " argument(s)");
         if ((options.scsiIn || !options.scsiData.empty()) && options.command != "scsi")
             throw UsageError("--in and --data go with the scsi command");
+        if (options.listen && options.command != "serve")
+            throw UsageError("--listen goes with the serve command");
         return options;
     }
     throw UsageError("unknown command '" + options.command + "'");

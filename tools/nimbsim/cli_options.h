@@ -31,6 +31,7 @@ struct Options {
     std::string scsiData;                // scsi --data FILE
     uint64_t soakRequests = 1000;        // soak --requests N
     uint64_t soakSeed = 1;               // soak --seed S
+    std::optional<std::string> listen;   // serve --listen ADDR:PORT
 };
 
 Options parseOptions(int argc, char** argv);

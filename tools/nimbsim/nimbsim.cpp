@@ -22,6 +22,7 @@
 #include "tools/nimbsim/commands.h"
 #include "tools/nimbsim/report.h"
 #include "tools/nimbsim/soak_command.h"
+#include "tools/serve/serve_command.h"
 
 namespace nimbsim {
 namespace {
@@ -30,6 +31,8 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoAdapter = 3;
+
+using serve::runServe;
 
 int run(const Options& options)
 {
@@ -43,6 +46,11 @@ int run(const Options& options)
         std::cerr << describeNoAdapter(diagnoseNoAdapter(pc), boot.portsTried);
         printHostViolations(std::cerr, pc);
         return kExitNoAdapter;
+    }
+    if (options.command == "serve") {
+        int status = runServe(pc, options);
+        printHostViolations(std::cerr, pc);
+        return status;
     }
     Session session(pc, options);
     bool ok = session.execute();

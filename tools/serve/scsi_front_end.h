@@ -67,6 +67,15 @@ public:
     bool taskManagement(TaskFunction function);
 
 private:
+    // A command the driver runs as it is.
+    ScsiOutcome passThrough(const std::vector<uint8_t>& cdb, const std::vector<uint8_t>& dataOut,
+                            uint32_t expectedIn);
+    // READ, WRITE and VERIFY, in pieces the adapter takes.
+    ScsiOutcome transfer(const std::vector<uint8_t>& cdb, const std::vector<uint8_t>& dataOut,
+                         uint32_t expectedIn);
+    ScsiOutcome reportLuns(const std::vector<uint8_t>& cdb, uint32_t expectedIn);
+    ScsiOutcome readCapacity16(const std::vector<uint8_t>& cdb, uint32_t expectedIn);
+
     sim::SimulatedPc& pc_;
 };
 
