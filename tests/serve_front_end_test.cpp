@@ -280,6 +280,16 @@ TEST_F(ServeFrontEnd, InquiryForAVitalProductDataPageIsAnInvalidField)
     EXPECT_EQ(out.sense[13], 0x00);
 }
 
+TEST_F(ServeFrontEnd, TheListOfVitalProductDataPagesNamesOnlyItself)
+{
+    serve::ScsiOutcome out = front_->execute({0x12, 0x01, 0x00, 0x00, 0xFF, 0x00}, {}, 255);
+    ASSERT_EQ(out.status, serve::kStatusGood);
+    EXPECT_EQ(out.dataIn, (std::vector<uint8_t>{0x00, 0x00, 0x00, 0x01, 0x00}));
+    // Cut to the allocation length.
+    out = front_->execute({0x12, 0x01, 0x00, 0x00, 0x03, 0x00}, {}, 255);
+    EXPECT_EQ(out.dataIn, (std::vector<uint8_t>{0x00, 0x00, 0x00}));
+}
+
 TEST_F(ServeFrontEnd, StandardInquiryIsTheDriversAnswer)
 {
     serve::ScsiOutcome out = front_->execute({0x12, 0x00, 0x00, 0x00, 36, 0x00}, {}, 36);

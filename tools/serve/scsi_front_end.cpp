@@ -48,6 +48,8 @@ namespace {
 constexpr uint8_t kRead6 = 0x08;
 constexpr uint8_t kWrite6 = 0x0A;
 constexpr uint8_t kInquiry = 0x12;
+// The one vital product data page answered: the list of supported pages.
+constexpr uint8_t kSupportedVpdPages = 0x00;
 constexpr uint8_t kRead10 = 0x28;
 constexpr uint8_t kWrite10 = 0x2A;
 constexpr uint8_t kVerify10 = 0x2F;
@@ -201,7 +203,10 @@ ScsiOutcome ScsiFrontEnd::execute(const std::vector<uint8_t>& cdb, const std::ve
     case kSynchronizeCache16:
         return ScsiOutcome{};
     case kInquiry:
-        if (cdb.size() >= 2 && (cdb[1] & 0x01)) return checkCondition(kKeyIllegalRequest, kAscInvalidFieldInCdb, 0);
+        if (cdb.size() >= 6 && (cdb[1] & 0x01)) {
+            if (cdb[2] == kSupportedVpdPages) return supportedVpdPages(cdb, expectedIn);
+            return checkCondition(kKeyIllegalRequest, kAscInvalidFieldInCdb, 0);
+        }
         break;
     default:
         break;
@@ -298,6 +303,21 @@ ScsiOutcome ScsiFrontEnd::reportLuns(const std::vector<uint8_t>& cdb, uint32_t e
     ScsiOutcome outcome;
     outcome.dataIn = list;
     outcome.dataIn.resize(std::min<size_t>({list.size(), allocation, expectedIn}));
+    return outcome;
+}
+
+ScsiOutcome ScsiFrontEnd::supportedVpdPages(const std::vector<uint8_t>& cdb, uint32_t expectedIn)
+{
+    // The device's peripheral byte, as the driver reports it in its
+    // standard data, and a list naming no page but this one.
+    sim::InquiryResult standard = pc_.disk().inquiry();
+    if (!succeeded(standard.result)) return failure(standard.result);
+    std::vector<uint8_t> data = {standard.data.empty() ? uint8_t(0) : standard.data[0],
+                                 kSupportedVpdPages, 0, 1, kSupportedVpdPages};
+    const uint32_t allocation = beField(cdb, 3, 2);
+    ScsiOutcome outcome;
+    outcome.dataIn = data;
+    outcome.dataIn.resize(std::min<size_t>({data.size(), allocation, expectedIn}));
     return outcome;
 }
 

@@ -14,8 +14,12 @@
 //   else: REPORT LUNS (one LUN, 0), READ CAPACITY(16) (from the driver's
 //   READ CAPACITY(10)), SYNCHRONIZE CACHE(10/16) (GOOD: commands reach the
 //   driver one at a time and each has completed, and the driver keeps no
-//   cache), and INQUIRY with EVPD set (CHECK CONDITION, ILLEGAL REQUEST,
-//   invalid field in CDB: the driver would answer standard data to it).
+//   cache), and INQUIRY with EVPD set: the list of supported vital product
+//   data pages (page 0x00) names no page but itself, with the peripheral
+//   byte of the driver's standard data (an initiator such as QEMU does not
+//   open a disk whose INQUIRY for that list fails); every other page is
+//   CHECK CONDITION, ILLEGAL REQUEST, invalid field in CDB, since the
+//   driver would answer standard data to it.
 //   Everything else goes to the driver, which refuses what it does not
 //   serve.
 // * Task management maps to the SRB functions: ABORT TASK to an abort, LUN
@@ -75,6 +79,7 @@ private:
                          uint32_t expectedIn);
     ScsiOutcome reportLuns(const std::vector<uint8_t>& cdb, uint32_t expectedIn);
     ScsiOutcome readCapacity16(const std::vector<uint8_t>& cdb, uint32_t expectedIn);
+    ScsiOutcome supportedVpdPages(const std::vector<uint8_t>& cdb, uint32_t expectedIn);
 
     sim::SimulatedPc& pc_;
 };
