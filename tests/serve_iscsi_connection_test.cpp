@@ -323,6 +323,30 @@ TEST(IscsiCommands, DataForNoTaskAndDataOutsideTheBurstAreRejected)
     EXPECT_TRUE(rig.rec.calls.empty());
 }
 
+TEST(IscsiCommands, DataOutOfSequenceEndsTheWriteWithoutWritingAnything)
+{
+    Rig rig;
+    rig.logIn({});
+    const std::vector<uint8_t> write10 = {0x2A, 0, 0, 0, 0, 0, 0, 0, 4, 0};
+    auto r = rig.exchange(rig.command(write10, false, true, 2048));
+    ASSERT_EQ(r.size(), 1u);
+    ASSERT_EQ(r[0].opcode(), Opcode::ReadyToTransfer);
+    const uint32_t ttt = r[0].get32(20);
+    r = rig.exchange(rig.dataOut(rig.itt, ttt, 0, std::vector<uint8_t>(1024, 1), 0, false));
+    EXPECT_TRUE(r.empty());
+    // DataSN 2 where 1 is due.
+    r = rig.exchange(rig.dataOut(rig.itt, ttt, 1024, std::vector<uint8_t>(1024, 2), 2, true));
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0].opcode(), Opcode::Reject);
+    EXPECT_EQ(r[0].bhs[2], 0x04);
+    EXPECT_EQ(r[1].opcode(), Opcode::ScsiResponse);
+    EXPECT_EQ(r[1].itt(), rig.itt);
+    EXPECT_EQ(r[1].bhs[3], 0x02);
+    ASSERT_GE(r[1].data.size(), 2u + 14);
+    EXPECT_EQ(r[1].data[2 + 2], 0x0B);
+    EXPECT_TRUE(rig.rec.calls.empty());
+}
+
 TEST(IscsiCommands, CommandsOutsideTheWindowAreDroppedUnanswered)
 {
     Rig rig;

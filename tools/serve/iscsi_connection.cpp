@@ -386,6 +386,7 @@ void IscsiConnection::continueWrite(uint32_t itt)
     task.r2tOffset = task.nextOffset;
     task.r2tLength = std::min(task.expected - task.nextOffset, params_.maxBurstLength);
     task.r2tReceived = 0;
+    task.solicitedSn = 0;
     task.nextOffset += task.r2tLength;
     task.ttt = nextTtt_++;
     if (nextTtt_ == kNoTag) nextTtt_ = 1;
@@ -411,6 +412,27 @@ void IscsiConnection::handleDataOut(const Pdu& pdu)
     if (it == writes_.end()) return reject(pdu, kRejectInvalidField);  // no such task
     WriteTask& task = it->second;
     const uint64_t end = uint64_t(offset) + pdu.data.size();
+    // Each sequence (the unsolicited one, and each burst an R2T asked for)
+    // numbers its Data-Out PDUs from 0. A PDU out of that order means data
+    // was lost or reordered: at error recovery level 0 the task ends in
+    // failure rather than writing what arrived.
+    const uint32_t dataSn = pdu.get32(36);
+    const bool unsolicited = ttt == kNoTag;
+    const uint32_t wantSn = unsolicited ? task.unsolicitedSn : task.solicitedSn;
+    if (dataSn != wantSn && (unsolicited || ttt == task.ttt)) {
+        ScsiOutcome failed;
+        failed.status = kStatusCheckCondition;
+        failed.sense = senseOf(0x0B, 0x4B, 0x00);  // ABORTED COMMAND, data phase error
+        WriteTask dropped = std::move(task);
+        writes_.erase(it);
+        reject(pdu, kRejectProtocolError);
+        respondWithData(dropped.command, dropped.cdb, failed);
+        return;
+    }
+    if (unsolicited)
+        ++task.unsolicitedSn;
+    else
+        ++task.solicitedSn;
     if (ttt == kNoTag) {
         // Unsolicited: only before the first burst is asked for, within
         // the first burst.

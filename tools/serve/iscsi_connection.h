@@ -84,6 +84,8 @@ private:
         uint32_t r2tLength = 0;
         uint32_t r2tReceived = 0;
         uint32_t r2tSn = 0;
+        uint32_t unsolicitedSn = 0;  // DataSN expected next in each sequence
+        uint32_t solicitedSn = 0;
     };
 
     void handle(iscsi::Pdu& pdu);
