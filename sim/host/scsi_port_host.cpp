@@ -647,6 +647,21 @@ void ScsiPortHost::start(SCSI_REQUEST_BLOCK* srb, size_t adapter)
     handOver(rec);
 }
 
+void ScsiPortHost::forgetFinished()
+{
+    auto finished = [this](const std::unique_ptr<SCSI_REQUEST_BLOCK>& srb) {
+        if (isOutstanding(srb.get())) return false;
+        for (AdapterRecord* rec : adapters_)
+            if (std::find(rec->queued.begin(), rec->queued.end(), srb.get()) != rec->queued.end())
+                return false;
+        completed_.erase(srb.get());
+        return true;
+    };
+    ownSrbs_.erase(std::remove_if(ownSrbs_.begin(), ownSrbs_.end(), finished), ownSrbs_.end());
+    events_.clear();
+    errors_.clear();
+}
+
 bool ScsiPortHost::isOutstanding(const SCSI_REQUEST_BLOCK* srb) const
 {
     for (AdapterRecord* rec : adapters_)

@@ -279,6 +279,12 @@ public:
     // One pass of the pump without moving time; true if anything ran.
     bool pumpOnce();
 
+    // Lets go of what the host keeps of finished work: the SRBs it made that
+    // are neither queued nor outstanding, the event log and the logged
+    // errors. A host that serves requests for as long as it runs calls it
+    // between requests, so that memory stays flat; violations are kept.
+    void forgetFinished();
+
     // Builds an execute-SCSI SRB for PathId 0, runs it to completion and
     // reports. On a time-out the host does what the port driver does
     // (timeoutRequest) and reports a hang.

@@ -21,11 +21,11 @@ cpu_seconds() {  # pid: user + system time so far
 }
 
 head -c $((64 * 1024 * 1024)) /dev/urandom >"$WORK/disk.img"
-MIB=64
+
 
 # copy-out, whole process.
 TIMEFORMAT='%U %S'
-{ time "$NIMBSIM" --image "$WORK/disk.img" "$@" --quiet copy-out "$WORK/out.img" >/dev/null; } 2>"$WORK/copyout.time"
+{ time "$NIMBSIM" --image "$WORK/disk.img" "$@" --quiet copy-out "$WORK/out.img" >/dev/null 2>&1; } 2>"$WORK/copyout.time"
 read -r u s <"$WORK/copyout.time"
 COPYOUT=$(calc "$u + $s")
 
@@ -39,19 +39,20 @@ for _ in $(seq 1 100); do
 done
 BEFORE=$(cpu_seconds "$SERVER")
 START=$(date +%s.%N)
-{ time qemu-img convert -O raw "iscsi://$ADDRESS/iqn.2026-12.sim.nimb:disk/0" "$WORK/copy.img"; } 2>"$WORK/qemu.time"
+{ time qemu-img convert -O raw "iscsi://$ADDRESS/iqn.2026-12.sim.nimb:disk/0" "$WORK/copy.img" 2>/dev/null; } 2>"$WORK/qemu.time"
 END=$(date +%s.%N)
 AFTER=$(cpu_seconds "$SERVER")
 kill -INT "$SERVER"
 wait "$SERVER"
 SERVER=
-cmp -s "$WORK/copy.img" "$WORK/disk.img" || { echo "the copy over iSCSI differs" >&2; exit 1; }
+cmp -s -n "$(stat -c %s "$WORK/copy.img")" "$WORK/copy.img" "$WORK/disk.img" || { echo "the copy over iSCSI differs" >&2; exit 1; }
+MIB=$(awk -v b="$(stat -c %s "$WORK/copy.img")" "BEGIN { printf \"%.2f\", b / 1048576 }")
 read -r qu qs <"$WORK/qemu.time"
 SERVE=$(calc "$AFTER - $BEFORE")
 QEMU=$(calc "$qu + $qs")
 
-printf 'copy-out:          %6.2f CPU s for %d MiB = %.4f CPU s per MiB\n' "$COPYOUT" "$MIB" "$(calc "$COPYOUT / $MIB")"
-printf 'iSCSI target:      %6.2f CPU s for %d MiB = %.4f CPU s per MiB (%.1f s wall)\n' "$SERVE" "$MIB" \
+printf 'copy-out:          %6.2f CPU s for %s MiB = %.4f CPU s per MiB\n' "$COPYOUT" "$MIB" "$(calc "$COPYOUT / $MIB")"
+printf 'iSCSI target:      %6.2f CPU s for %s MiB = %.4f CPU s per MiB (%.1f s wall)\n' "$SERVE" "$MIB" \
     "$(calc "$SERVE / $MIB")" "$(calc "$END - $START")"
 printf 'qemu-img itself:   %6.2f CPU s\n' "$QEMU"
 printf 'target / copy-out: %.2f\n' "$(calc "$SERVE / $COPYOUT")"

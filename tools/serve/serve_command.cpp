@@ -5,6 +5,7 @@
 #include <csignal>
 #include <iostream>
 
+#include "sim/host/scsi_port_host.h"
 #include "tools/serve/iscsi_server.h"
 #include "tools/serve/scsi_front_end.h"
 
@@ -33,9 +34,13 @@ int runServe(sim::SimulatedPc& pc, const nimbsim::Options& options)
     ScsiFrontEnd frontEnd(pc);
     TargetBackend backend;
     backend.targetName = kTargetName;
-    backend.execute = [&frontEnd](const std::vector<uint8_t>& cdb,
+    backend.execute = [&frontEnd, &pc](const std::vector<uint8_t>& cdb,
                                   const std::vector<uint8_t>& dataOut, uint32_t expectedIn) {
-        return frontEnd.execute(cdb, dataOut, expectedIn);
+        ScsiOutcome outcome = frontEnd.execute(cdb, dataOut, expectedIn);
+        // Served for as long as the tool runs: nothing of a finished command
+        // stays behind in the host.
+        pc.host().forgetFinished();
+        return outcome;
     };
     backend.taskManagement = [&frontEnd](TaskFunction f) { return frontEnd.taskManagement(f); };
     uint16_t sessions = 0;
