@@ -117,6 +117,8 @@ FileDiskImage::~FileDiskImage()
     if (fd_ >= 0) ::close(fd_);
 }
 
+bool FileDiskImage::flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+
 bool FileDiskImage::readSector(uint64_t lba, uint8_t* buffer) const
 {
     if (!inRange(lba)) return false;

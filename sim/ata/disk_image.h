@@ -41,6 +41,9 @@ public:
     // One sector; buffer holds kSectorBytes bytes. False past the end.
     virtual bool readSector(uint64_t lba, uint8_t* buffer) const = 0;
     virtual bool writeSector(uint64_t lba, const uint8_t* buffer) = 0;
+    // Puts what was written on stable storage (a file image); true when it
+    // is there.
+    virtual bool flush() { return true; }
 
     // Several sectors at once (tests, tools); false if any is out of range.
     bool read(uint64_t lba, uint32_t count, uint8_t* buffer) const;
@@ -81,6 +84,7 @@ public:
 
     bool readSector(uint64_t lba, uint8_t* buffer) const override;
     bool writeSector(uint64_t lba, const uint8_t* buffer) override;
+    bool flush() override;
     const std::string& path() const { return path_; }
     bool created() const { return created_; }
 

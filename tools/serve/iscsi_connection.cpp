@@ -49,8 +49,11 @@ constexpr uint8_t kLunDoesNotExist = 2;
 constexpr uint8_t kFunctionNotSupported = 5;
 constexpr uint8_t kFunctionRejected = 255;
 
-// A write whose data runs beyond this is refused rather than buffered.
-constexpr uint32_t kMaxWriteBytes = 64u * 1024 * 1024;
+// The most data one command moves: a write expecting more is refused
+// rather than buffered, and a read gets no larger buffer than this
+// whatever the initiator expects (no command of the disk's moves more:
+// READ(10) tops out at 65535 blocks, 32 MiB).
+constexpr uint32_t kMaxTransferBytes = 64u * 1024 * 1024;
 
 // Serial number arithmetic (RFC 1982) on 32-bit sequence numbers.
 bool serialAtLeast(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) >= 0; }
@@ -350,7 +353,7 @@ void IscsiConnection::handleScsiCommand(const Pdu& pdu)
 
     if (!pdu.data.empty() && !params_.immediateData) return reject(pdu, kRejectProtocolError);
     if (pdu.data.size() > expected || pdu.data.size() > params_.firstBurstLength ||
-        expected > kMaxWriteBytes)
+        expected > kMaxTransferBytes)
         return reject(pdu, kRejectInvalidField);
     WriteTask task;
     task.command = pdu;
@@ -460,7 +463,8 @@ void IscsiConnection::run(const Pdu& command, const std::vector<uint8_t>& cdb,
 {
     const bool read = command.bhs[1] & 0x40;
     const uint32_t expected = command.get32(20);
-    ScsiOutcome outcome = backend_.execute(cdb, dataOut, read ? expected : 0);
+    ScsiOutcome outcome =
+        backend_.execute(cdb, dataOut, read ? std::min(expected, kMaxTransferBytes) : 0);
     if (outcome.dataIn.size() > expected) outcome.dataIn.resize(expected);
     respondWithData(command, cdb, outcome);
 }

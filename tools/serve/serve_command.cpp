@@ -5,6 +5,7 @@
 #include <csignal>
 #include <iostream>
 
+#include "sim/ata/disk_image.h"
 #include "sim/host/scsi_port_host.h"
 #include "tools/serve/iscsi_server.h"
 #include "tools/serve/scsi_front_end.h"
@@ -61,6 +62,11 @@ int runServe(sim::SimulatedPc& pc, const nimbsim::Options& options)
     std::cout << "serving " << kTargetName << " LUN 0 on " << server.address() << "\n"
               << std::flush;
     server.run(gStop, options.quiet ? nullptr : &std::cerr);
+    // Every command has completed; what they wrote goes to stable storage.
+    if (!pc.image().flush()) {
+        std::cerr << "nimbsim: the disk image could not be flushed\n";
+        return 1;
+    }
     if (!options.quiet)
         std::cout << "stopped after " << server.connectionsServed() << " connection(s)\n";
     return 0;
