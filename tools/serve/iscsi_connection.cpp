@@ -538,17 +538,23 @@ void IscsiConnection::respondWithData(const Pdu& command, const std::vector<uint
 
 // --- Everything else.
 
+Pdu IscsiConnection::answerTo(const Pdu& request, Opcode op)
+{
+    Pdu r;
+    r.setOpcode(op);
+    r.bhs[1] = 0x80;
+    r.set64(8, request.lun());
+    r.set32(16, request.itt());
+    r.set32(20, kNoTag);
+    fillSequence(r, true);
+    return r;
+}
+
 void IscsiConnection::handleNopOut(const Pdu& pdu)
 {
     if (pdu.itt() == kNoTag) return;  // an answer to a NOP-In of ours (we send none)
     advanceCmdSn(pdu);
-    Pdu r;
-    r.setOpcode(Opcode::NopIn);
-    r.bhs[1] = 0x80;
-    r.set64(8, pdu.lun());
-    r.set32(16, pdu.itt());
-    r.set32(20, kNoTag);
-    fillSequence(r, true);
+    Pdu r = answerTo(pdu, Opcode::NopIn);
     r.data = pdu.data;
     if (r.data.size() > params_.initiatorMaxRecvDataSegmentLength)
         r.data.resize(params_.initiatorMaxRecvDataSegmentLength);
@@ -579,13 +585,7 @@ void IscsiConnection::handleText(const Pdu& pdu)
         iscsi::negotiate(others, false, backend_.limits, params_, more, error);
         answers.insert(answers.end(), more.begin(), more.end());
     }
-    Pdu r;
-    r.setOpcode(Opcode::TextResponse);
-    r.bhs[1] = 0x80;
-    r.set64(8, pdu.lun());
-    r.set32(16, pdu.itt());
-    r.set32(20, kNoTag);
-    fillSequence(r, true);
+    Pdu r = answerTo(pdu, Opcode::TextResponse);
     r.data = iscsi::encodeTextKeys(answers);
     if (r.data.size() > params_.initiatorMaxRecvDataSegmentLength)
         return reject(pdu, kRejectNotSupported);  // would need continuation

@@ -109,6 +109,9 @@ private:
     void respondWithData(const iscsi::Pdu& command, const std::vector<uint8_t>& cdb,
                          const ScsiOutcome& outcome);
     void reject(const iscsi::Pdu& pdu, uint8_t reason);
+    // A final answer to a request, with its LUN and task tag and the next
+    // status number (NOP-In, Text Response).
+    iscsi::Pdu answerTo(const iscsi::Pdu& request, iscsi::Opcode op);
     void fillSequence(iscsi::Pdu& response, bool advanceStatSn);
     void send(const iscsi::Pdu& pdu);
     void close(const std::string& why);

@@ -294,16 +294,26 @@ ScsiOutcome ScsiFrontEnd::transfer(const std::vector<uint8_t>& cdb, const std::v
     return outcome;
 }
 
+namespace {
+
+// Data the target answers itself, cut to the CDB's allocation length and
+// the initiator's expectation.
+ScsiOutcome answer(std::vector<uint8_t> data, uint32_t allocation, uint32_t expectedIn)
+{
+    data.resize(std::min<size_t>({data.size(), allocation, expectedIn}));
+    ScsiOutcome outcome;
+    outcome.dataIn = std::move(data);
+    return outcome;
+}
+
+}  // namespace
+
 ScsiOutcome ScsiFrontEnd::reportLuns(const std::vector<uint8_t>& cdb, uint32_t expectedIn)
 {
     // One LUN, 0: the list length (8) and the one 8-byte entry.
     std::vector<uint8_t> list(16, 0);
     list[3] = 8;
-    const uint32_t allocation = beField(cdb, 6, 4);
-    ScsiOutcome outcome;
-    outcome.dataIn = list;
-    outcome.dataIn.resize(std::min<size_t>({list.size(), allocation, expectedIn}));
-    return outcome;
+    return answer(list, beField(cdb, 6, 4), expectedIn);
 }
 
 ScsiOutcome ScsiFrontEnd::supportedVpdPages(const std::vector<uint8_t>& cdb, uint32_t expectedIn)
@@ -314,11 +324,7 @@ ScsiOutcome ScsiFrontEnd::supportedVpdPages(const std::vector<uint8_t>& cdb, uin
     if (!succeeded(standard.result)) return failure(standard.result);
     std::vector<uint8_t> data = {standard.data.empty() ? uint8_t(0) : standard.data[0],
                                  kSupportedVpdPages, 0, 1, kSupportedVpdPages};
-    const uint32_t allocation = beField(cdb, 3, 2);
-    ScsiOutcome outcome;
-    outcome.dataIn = data;
-    outcome.dataIn.resize(std::min<size_t>({data.size(), allocation, expectedIn}));
-    return outcome;
+    return answer(data, beField(cdb, 3, 2), expectedIn);
 }
 
 ScsiOutcome ScsiFrontEnd::readCapacity16(const std::vector<uint8_t>& cdb, uint32_t expectedIn)
@@ -328,11 +334,7 @@ ScsiOutcome ScsiFrontEnd::readCapacity16(const std::vector<uint8_t>& cdb, uint32
     std::vector<uint8_t> data(32, 0);
     putBe(data, 0, 8, capacity.lastBlock);
     putBe(data, 8, 4, capacity.blockLength);
-    const uint32_t allocation = beField(cdb, 10, 4);
-    ScsiOutcome outcome;
-    outcome.dataIn = data;
-    outcome.dataIn.resize(std::min<size_t>({data.size(), allocation, expectedIn}));
-    return outcome;
+    return answer(data, beField(cdb, 10, 4), expectedIn);
 }
 
 bool ScsiFrontEnd::taskManagement(TaskFunction function)
