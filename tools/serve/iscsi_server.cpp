@@ -99,11 +99,11 @@ void IscsiServer::accept(std::ostream* log)
 
 bool IscsiServer::readFrom(Client& client)
 {
-    std::vector<uint8_t> buffer(kReadChunk);
+    if (readBuffer_.size() != kReadChunk) readBuffer_.resize(kReadChunk);
     for (;;) {
-        ssize_t n = ::recv(client.fd, buffer.data(), buffer.size(), 0);
+        ssize_t n = ::recv(client.fd, readBuffer_.data(), readBuffer_.size(), 0);
         if (n > 0) {
-            client.connection->receive(buffer.data(), static_cast<size_t>(n));
+            client.connection->receive(readBuffer_.data(), static_cast<size_t>(n));
             if (client.connection->hasOutput()) {
                 std::vector<uint8_t> out = client.connection->takeOutput();
                 client.pending.insert(client.pending.end(), out.begin(), out.end());

@@ -58,6 +58,7 @@ private:
     int listenFd_ = -1;
     std::string address_;
     std::vector<Client> clients_;
+    std::vector<uint8_t> readBuffer_;  // one for all reads, made once
     size_t served_ = 0;
 };
 
